@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace fogswitch {
+
+// A file opened for update: read from the start, written in place, never created or truncated
+// by opening it.
+class UpdateFile {
+ public:
+  virtual ~UpdateFile() = default;
+  // The current size, as far as the platform can tell.
+  virtual std::optional<std::uint64_t> Size() = 0;
+  // Reads up to `count` bytes from the read position; 0 at the end, nothing on an error.
+  virtual std::optional<std::size_t> Read(char* buffer, std::size_t count) = 0;
+  // Writes all `count` bytes at `offset` through to the file; false if any of them may be missing.
+  virtual bool WriteAt(std::uint64_t offset, const char* data, std::size_t count) = 0;
+  // Grows or cuts the file to `length` bytes.
+  virtual bool Resize(std::uint64_t length) = 0;
+  virtual bool Close() = 0;
+};
+
+// The folder a step works in: the current working directory for the real program.
+class GameFolder {
+ public:
+  virtual ~GameFolder() = default;
+  // Whether any entry's name matches a wildcard pattern ("*" is any run of characters).
+  virtual bool HasEntryMatching(const char* pattern) = 0;
+  // Opens an existing file for reading and writing, sharing it with other readers and writers.
+  virtual std::unique_ptr<UpdateFile> OpenForUpdate(const char* name) = 0;
+};
+
+GameFolder& CurrentFolder();
+
+}  // namespace fogswitch
