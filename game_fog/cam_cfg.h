@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace fogswitch {
+
+// The change that switches the game's fog on: `bytes` replace `replaced` bytes at `offset`.
+struct FogEdit {
+  std::size_t offset = 0;
+  std::size_t replaced = 0;
+  std::string_view bytes;  // empty when fog is on already
+
+  bool ChangesNothing() const { return bytes.empty(); }
+};
+
+// Finds the edit for a cam.cfg: the value of its first "fogging " line becomes "1", or, with no
+// such line, "fogging 1" CR LF is added as a line of its own.
+FogEdit FindFogEdit(std::string_view config);
+
+// `config` with fog switched on.
+std::string WithFogOn(std::string_view config);
+
+}  // namespace fogswitch

@@ -1,0 +1,83 @@
+#include "game_fog/game_fog.h"
+
+#include <exception>
+#include <string>
+
+#include "game_fog/cam_cfg.h"
+
+namespace fogswitch {
+namespace {
+
+constexpr char kGameMarker[] = "th*2*.exe";
+constexpr char kConfigName[] = "cam.cfg";
+constexpr std::size_t kReadChunk = 64 * 1024;
+// Room for the longest edit, so applying it never moves the buffer.
+constexpr std::size_t kEditRoom = 16;
+
+// Reads the whole file; false on a read error, when it is over `limit` or memory runs out.
+bool ReadAll(UpdateFile& file, std::uint64_t limit, std::string& config) {
+  try {
+    const auto size = file.Size();
+    if (size && *size > limit) return false;
+    config.reserve(static_cast<std::size_t>(size.value_or(0)) + kReadChunk + kEditRoom);
+    for (;;) {
+      const std::size_t have = config.size();
+      config.resize(have + kReadChunk);
+      const auto got = file.Read(config.data() + have, kReadChunk);
+      if (!got) return false;
+      config.resize(have + *got);
+      if (config.size() > limit) return false;
+      if (*got == 0) return true;
+    }
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Writes the edit from its first changed byte on. A failed write is undone: the bytes already
+// rewritten are put back and the file cut back to its old length.
+bool WriteEdit(UpdateFile& file, std::string& config, const FogEdit& edit) {
+  const std::uint64_t old_size = config.size();
+  const std::string old_bytes = config.substr(edit.offset, edit.replaced);
+  config.replace(edit.offset, edit.replaced, edit.bytes);
+  const std::uint64_t new_size = config.size();
+  // Growing first means no existing byte moves before the room for it is there.
+  if (new_size > old_size && !file.Resize(new_size)) {
+    file.Resize(old_size);
+    return false;
+  }
+  if (file.WriteAt(edit.offset, config.data() + edit.offset, new_size - edit.offset)) return true;
+  config.replace(edit.offset, edit.bytes.size(), old_bytes);
+  file.WriteAt(edit.offset, config.data() + edit.offset, old_size - edit.offset);
+  file.Resize(old_size);
+  return false;
+}
+
+bool SwitchFogOn(UpdateFile& file, std::uint64_t limit) {
+  std::string config;
+  bool done = ReadAll(file, limit, config);
+  if (done) {
+    const FogEdit edit = FindFogEdit(config);
+    done = edit.ChangesNothing() || WriteEdit(file, config, edit);
+  }
+  const bool closed = file.Close();
+  return done && closed;
+}
+
+}  // namespace
+
+void EnableGameFog(GameFolder& folder, std::FILE* out, std::uint64_t max_config_size) {
+  if (!folder.HasEntryMatching(kGameMarker)) return;
+  std::fputs("Thief 2 detected. Now trying to enable fog in its cam.cfg ... ", out);
+  const auto file = folder.OpenForUpdate(kConfigName);
+  if (file && SwitchFogOn(*file, max_config_size)) {
+    std::fputs("successful.\n", out);
+  } else {
+    std::fputs("failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n",
+               out);
+  }
+}
+
+void EnableGameFog() { EnableGameFog(CurrentFolder(), stdout); }
+
+}  // namespace fogswitch
