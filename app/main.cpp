@@ -1,0 +1,16 @@
+#include <cstdio>
+
+#include "driver_fog/driver_fog.h"
+#include "game_fog/game_fog.h"
+#include "platform/console.h"
+
+// Arguments are ignored: the program asks nothing and takes no options.
+int main() {
+  fogswitch::PrepareConsole();
+  std::printf("fogswitch v0.04 (built %s) - fog for Thief 2 on ATI display adapters\n", __DATE__);
+  fogswitch::EnableDriverFog();
+  fogswitch::EnableGameFog();
+  std::printf("Press any key to exit...");
+  fogswitch::WaitForKey();
+  return 0;
+}

@@ -1,0 +1,102 @@
+#include "platform/console.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+namespace fogswitch {
+namespace {
+
+// What a signal handler needs to give the terminal back before the signal ends the process.
+volatile std::sig_atomic_t g_tty = -1;
+termios g_saved_mode{};
+
+constexpr int kEndingSignals[] = {SIGHUP, SIGTERM, SIGINT, SIGQUIT};
+
+extern "C" void RestoreTerminalAndDie(int signal_number) {
+  if (g_tty >= 0) tcsetattr(g_tty, TCSANOW, &g_saved_mode);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+bool IsCharacterDevice(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// After the first byte of a key, drops what follows within 50 ms: the rest of an escape sequence
+// or of a multi-byte character, which would otherwise be left for the shell.
+void DropRestOfKey(int tty) {
+  pollfd waiting{tty, POLLIN, 0};
+  char rest[64];
+  for (int reads = 0; reads < 64 && poll(&waiting, 1, 50) > 0; ++reads) {
+    if (read(tty, rest, sizeof rest) <= 0) break;
+  }
+}
+
+}  // namespace
+
+void PrepareConsole() {
+  // A closed standard descriptor would be handed to the next file opened, cam.cfg among them.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int null = open("/dev/null", O_RDWR);
+      if (null >= 0 && null != fd) {
+        dup2(null, fd);
+        close(null);
+      }
+    }
+  }
+  // A reader that went away must not end the run before the work is done.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (IsCharacterDevice(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+void WaitForKey() {
+  const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return;
+  termios saved{};
+  if (tcgetattr(tty, &saved) != 0) {
+    close(tty);
+    return;
+  }
+  termios raw = saved;
+  raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+
+  g_saved_mode = saved;
+  g_tty = tty;
+  struct sigaction restore {};
+  restore.sa_handler = RestoreTerminalAndDie;
+  sigemptyset(&restore.sa_mask);
+  struct sigaction previous[sizeof kEndingSignals / sizeof kEndingSignals[0]];
+  for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+    sigaction(kEndingSignals[i], &restore, &previous[i]);
+  }
+
+  if (tcsetattr(tty, TCSANOW, &raw) == 0) {
+    char key = 0;
+    ssize_t got = 0;
+    do {
+      got = read(tty, &key, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got == 1) DropRestOfKey(tty);
+  }
+
+  tcsetattr(tty, TCSANOW, &saved);
+  for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
+    sigaction(kEndingSignals[i], &previous[i], nullptr);
+  }
+  g_tty = -1;
+  close(tty);
+}
+
+}  // namespace fogswitch
