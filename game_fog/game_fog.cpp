@@ -37,10 +37,10 @@ bool ReadAll(UpdateFile& file, std::uint64_t limit, std::string& config) {
 // Writes the edit from its first changed byte on. A failed write is undone: the bytes already
 // rewritten are put back and the file cut back to its old length.
 bool WriteEdit(UpdateFile& file, std::string& config, const FogEdit& edit) {
-  const std::uint64_t old_size = config.size();
+  const std::size_t old_size = config.size();
   const std::string old_bytes = config.substr(edit.offset, edit.replaced);
   config.replace(edit.offset, edit.replaced, edit.bytes);
-  const std::uint64_t new_size = config.size();
+  const std::size_t new_size = config.size();
   // Growing first means no existing byte moves before the room for it is there.
   if (new_size > old_size && !file.Resize(new_size)) {
     file.Resize(old_size);

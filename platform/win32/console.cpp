@@ -1,0 +1,45 @@
+#include "platform/console.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/win32/key_filter.h"
+
+namespace fogswitch {
+
+void PrepareConsole() {
+  // On a console every message shows at once; into a file or pipe it stays buffered.
+  if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+  }
+}
+
+void WaitForKey() {
+  // The console itself, not standard input: redirected input must not end the wait.
+  const HANDLE console =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (console == INVALID_HANDLE_VALUE) return;
+  DWORD saved_mode = 0;
+  const bool have_mode = GetConsoleMode(console, &saved_mode) != 0;
+  SetConsoleMode(console, 0);
+  // Keys pressed while the steps ran are still waiting here and count.
+  for (;;) {
+    INPUT_RECORD record{};
+    DWORD count = 0;
+    if (!ReadConsoleInputA(console, &record, 1, &count) || count == 0) break;
+    ConsoleEvent event;
+    event.is_key = record.EventType == KEY_EVENT;
+    if (event.is_key) {
+      event.key_down = record.Event.KeyEvent.bKeyDown != FALSE;
+      event.virtual_key = record.Event.KeyEvent.wVirtualKeyCode;
+      event.character = record.Event.KeyEvent.uChar.AsciiChar;
+    }
+    if (EndsKeyWait(event)) break;
+  }
+  if (have_mode) SetConsoleMode(console, saved_mode);
+  CloseHandle(console);
+}
+
+}  // namespace fogswitch

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace fogswitch {
+
+// One console input event, as far as the key wait cares.
+struct ConsoleEvent {
+  bool is_key = false;
+  bool key_down = false;
+  unsigned short virtual_key = 0;
+  char character = 0;
+};
+
+// Whether an event ends the wait for a key: a key press that types a character, or one of the
+// keys with an extended key code (cursor and editing keys, function keys). Releases, lone
+// modifier and lock keys, and all other events don't.
+bool EndsKeyWait(const ConsoleEvent& event);
+
+}  // namespace fogswitch
