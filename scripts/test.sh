@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh native
-cmake --preset default
+scripts/setup.sh all
+cmake --preset default -DFOGSWITCH_WINDOWS=ON
 cmake --build --preset default
 ctest --preset default

@@ -70,10 +70,19 @@ Outcome RunDetached(const Command& command, int timeout_ms) {
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&outcome.out, &outcome.err};
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  int open_pipes = 2;
-  while (open_pipes > 0 && Clock::now() < deadline) {
-    if (poll(fds, 2, 100) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
+  std::optional<int> status;
+  // Until the command has ended and its output has been read. Helpers it leaves behind (Wine's
+  // services) may keep the pipes open, so the end of the command counts, not the pipes'.
+  for (;;) {
+    if (!status) {
+      int raw = 0;
+      if (waitpid(pid, &raw, WNOHANG) == pid) status = DecodeStatus(raw);
+    }
+    if (fds[0].fd < 0 && fds[1].fd < 0) break;
+    const int ready = poll(fds, 2, 100);
+    if (ready == 0 && status) break;
+    if (Clock::now() >= deadline) break;
+    for (int i = 0; i < 2 && ready > 0; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char chunk[4096];
       const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
@@ -82,17 +91,19 @@ Outcome RunDetached(const Command& command, int timeout_ms) {
       } else {
         close(fds[i].fd);
         fds[i].fd = -1;
-        --open_pipes;
       }
     }
   }
-  if (open_pipes > 0) kill(pid, SIGKILL);
   for (auto& fd : fds) {
     if (fd.fd >= 0) close(fd.fd);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  outcome.exit_code = open_pipes > 0 ? -1 : DecodeStatus(status);
+  if (!status) {
+    kill(pid, SIGKILL);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    if (Clock::now() < deadline) status = DecodeStatus(raw);
+  }
+  outcome.exit_code = status.value_or(-1);
   return outcome;
 }
 
@@ -129,7 +140,7 @@ void PtyRun::Drain(int timeout_ms) {
 
 bool PtyRun::WaitFor(std::string_view text, int timeout_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (screen_.find(text) == std::string::npos) {
+  while (this->text().find(text) == std::string::npos) {
     if (Clock::now() >= deadline) return false;
     Drain(50);
   }
@@ -167,8 +178,33 @@ std::optional<int> PtyRun::WaitExit(int timeout_ms) {
   return status_;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "fogswitch-test-XXXXXX").string();
+std::string PtyRun::text() const { return PlainText(screen_); }
+
+std::string PlainText(std::string_view out) {
+  std::string text;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == '\r') continue;
+    if (out[i] != '\x1b') {
+      text += out[i];
+      continue;
+    }
+    if (i + 1 < out.size() && out[i + 1] == '[') {
+      std::size_t end = i + 2;
+      while (end < out.size() && !(out[end] >= 0x40 && out[end] <= 0x7e)) ++end;
+      if (end < out.size() && out[end] == 'C') {
+        const std::string count(out.substr(i + 2, end - i - 2));
+        text.append(count.empty() ? 1 : std::stoul(count), ' ');
+      }
+      i = end;
+    } else {
+      ++i;  // a two-byte escape
+    }
+  }
+  return text;
+}
+
+TempDir::TempDir(const std::filesystem::path& base) {
+  std::string pattern = (base / "fogswitch-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
   path_ = pattern;
 }

@@ -52,6 +52,8 @@ class PtyRun {
   // The exit status, or nothing when it did not end in time (it is killed then).
   std::optional<int> WaitExit(int timeout_ms = 30000);
   const std::string& screen() const { return screen_; }
+  // The screen as text: terminal control sequences dropped, cursor moves to the right as spaces.
+  std::string text() const;
 
  private:
   void Drain(int timeout_ms);
@@ -64,7 +66,7 @@ class PtyRun {
 
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path());
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -73,6 +75,9 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Terminal output as text: control sequences dropped, cursor moves to the right as spaces, no CR.
+std::string PlainText(std::string_view terminal_output);
 
 std::string ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
