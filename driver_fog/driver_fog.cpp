@@ -60,7 +60,8 @@ std::int32_t ReadSlotCount(Registry& registry, RegHandle device_map, DataBuffer&
   const auto data = buffer.Read(registry, device_map, "MaxObjectNumber");
   if (!data || data->size() < 4) return 0;
   std::uint32_t highest = 0;
-  for (int i = 3; i >= 0; --i) highest = (highest << 8) | static_cast<unsigned char>((*data)[i]);
+  for (std::size_t i = 4; i-- > 0;)
+    highest = (highest << 8) | static_cast<unsigned char>((*data)[i]);
   // The count wraps like the 32-bit number it is: 0xFFFFFFFF gives 0, 0x7FFFFFFF the lowest int.
   return static_cast<std::int32_t>(highest + 1u);
 }
