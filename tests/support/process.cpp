@@ -23,17 +23,30 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void ExecInChild(const Command& command) {
+  signal(SIGPIPE, SIG_DFL);  // whatever the test runner chose, the program starts with the default
   if (chdir(command.cwd.c_str()) != 0) _exit(126);
   for (const auto& [name, value] : command.env) setenv(name.c_str(), value.c_str(), 1);
   const int in = open(command.stdin_path ? command.stdin_path->c_str() : "/dev/null", O_RDONLY);
   if (in < 0 || dup2(in, STDIN_FILENO) < 0) _exit(126);
   if (in != STDIN_FILENO) close(in);
-  if (command.close_stdout) close(STDOUT_FILENO);
+  if (command.stdout_reader_gone) {
+    int gone[2];
+    if (pipe(gone) != 0) _exit(126);
+    close(gone[0]);
+    dup2(gone[1], STDOUT_FILENO);
+    close(gone[1]);
+  }
+  for (int fd : command.closed_fds) close(fd);
   if (command.file_size_limit) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{static_cast<rlim_t>(*command.file_size_limit),
                        static_cast<rlim_t>(*command.file_size_limit)};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
+  if (command.memory_limit) {
+    const rlimit limit{static_cast<rlim_t>(*command.memory_limit),
+                       static_cast<rlim_t>(*command.memory_limit)};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
   }
   if (command.as) {
     if (setgroups(0, nullptr) != 0 || setgid(command.as->second) != 0 ||
@@ -78,7 +91,7 @@ Outcome RunDetached(const Command& command, int timeout_ms) {
       int raw = 0;
       if (waitpid(pid, &raw, WNOHANG) == pid) status = DecodeStatus(raw);
     }
-    if (fds[0].fd < 0 && fds[1].fd < 0) break;
+    if (fds[0].fd < 0 && fds[1].fd < 0 && status) break;
     const int ready = poll(fds, 2, 100);
     if (ready == 0 && status) break;
     if (Clock::now() >= deadline) break;

@@ -22,8 +22,10 @@ struct Command {
   Environment env;                            // added to the test's own environment
   std::optional<std::string> stdin_path;      // standard input; /dev/null when unset
   std::optional<long> file_size_limit;        // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<long> memory_limit;           // RLIMIT_AS
   std::optional<std::pair<uid_t, gid_t>> as;  // run as this user and group
-  bool close_stdout = false;
+  std::vector<int> closed_fds;                // standard descriptors it starts without
+  bool stdout_reader_gone = false;            // standard output a pipe nobody reads
 };
 
 struct Outcome {
