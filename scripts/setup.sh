@@ -3,10 +3,10 @@
 # Usage: scripts/setup.sh [native|all]   (all adds the Windows cross compiler and Wine)
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev)
+packages=(cmake g++ make libgtest-dev libgmock-dev e2fsprogs util-linux)
 if [[ "${1:-native}" == all ]]; then
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
-             clang libclang-rt-14-dev e2fsprogs util-linux)
+             clang libclang-rt-14-dev)
 fi
 
 missing=()
@@ -22,4 +22,4 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
 fi
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"

@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds fogswitch and runs every test.
+# Installs what is missing, then builds and runs every test: the plain suite (with the Windows
+# program under Wine), the same native suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and a bounded run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh all
+
 cmake --preset default -DFOGSWITCH_WINDOWS=ON
 cmake --build --preset default
 ctest --preset default
+
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
