@@ -10,7 +10,7 @@ namespace {
 
 constexpr char kGameMarker[] = "th*2*.exe";
 constexpr char kConfigName[] = "cam.cfg";
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} << 10;
 // Room for the longest edit, so applying it never moves the buffer.
 constexpr std::size_t kEditRoom = 16;
 

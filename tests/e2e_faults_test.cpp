@@ -13,17 +13,7 @@
 namespace fogswitch {
 namespace {
 
-using testing::AfterBanner;
-using testing::Command;
-using testing::kFailed;
-using testing::kPrompt;
-using testing::kSummary;
-using testing::kTrying;
-using testing::Outcome;
-using testing::ReadBytes;
-using testing::RunDetached;
-using testing::TempDir;
-using testing::WriteBytes;
+using namespace fogswitch::testing;
 
 constexpr std::pair<uid_t, gid_t> kNobody{65534, 65534};
 const std::string kSuccess = kTrying + "successful.\n";

@@ -10,18 +10,7 @@
 namespace fogswitch {
 namespace {
 
-using testing::AfterBanner;
-using testing::Command;
-using testing::kFailed;
-using testing::kPrompt;
-using testing::kSummary;
-using testing::kTrying;
-using testing::PtyRun;
-using testing::ReadBytes;
-using testing::RunDetached;
-using testing::TempDir;
-using testing::WithLf;
-using testing::WriteBytes;
+using namespace fogswitch::testing;
 
 TEST(NativeRun, WithoutTheGamePrintsSummaryAndPrompt) {
   TempDir dir;
@@ -106,7 +95,7 @@ TEST(NativeTerminal, MultiByteKeysLeaveNothingBehindForTheShell) {
                  FOGSWITCH_EXE},
                 dir.path()});
     ASSERT_TRUE(run.WaitFor(kPrompt)) << run.screen();
-    run.StillRunningAfter(200);  // keys typed before the wait begins would be echoed
+    ASSERT_TRUE(run.WaitForKeyMode());  // keys typed earlier would be echoed
     for (const auto& piece : pieces) {
       run.Type(piece);
       run.StillRunningAfter(10);
@@ -121,6 +110,8 @@ TEST(NativeTerminal, CtrlCEndsTheWaitWithStatusZeroAndTheTerminalIsRestored) {
   PtyRun run({{"/bin/sh", "-c", "stty -g; \"$0\"; echo \" status=$?\"; stty -g", FOGSWITCH_EXE},
               dir.path()});
   ASSERT_TRUE(run.WaitFor(kPrompt)) << run.screen();
+  // Before the wait begins, Ctrl+C is still the terminal's interrupt.
+  ASSERT_TRUE(run.WaitForKeyMode());
   run.Type("\x03");
   ASSERT_TRUE(run.WaitFor(" status=0")) << run.screen();
   EXPECT_EQ(run.WaitExit(), 0);

@@ -15,19 +15,7 @@
 namespace fogswitch {
 namespace {
 
-using testing::AfterBanner;
-using testing::Command;
-using testing::kFailed;
-using testing::kPrompt;
-using testing::kSummary;
-using testing::kTrying;
-using testing::Outcome;
-using testing::PtyRun;
-using testing::ReadBytes;
-using testing::RunDetached;
-using testing::TempDir;
-using testing::WithCrLf;
-using testing::WriteBytes;
+using namespace fogswitch::testing;
 
 class WinePrefix : public ::testing::Environment {
  public:

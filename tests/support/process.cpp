@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -158,6 +159,16 @@ bool PtyRun::WaitFor(std::string_view text, int timeout_ms) {
     Drain(50);
   }
   return true;
+}
+
+bool PtyRun::WaitForKeyMode(int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    termios mode{};  // the master shows the terminal's current settings
+    if (tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ICANON) == 0) return true;
+    if (Clock::now() >= deadline) return false;
+    Drain(10);
+  }
 }
 
 void PtyRun::Type(std::string_view keys) {

@@ -48,6 +48,8 @@ class PtyRun {
 
   // Reads the terminal until `text` has appeared; false on a timeout or the end of output.
   bool WaitFor(std::string_view text, int timeout_ms = 30000);
+  // Waits until the command has put the terminal out of line mode, ready to read single keys.
+  bool WaitForKeyMode(int timeout_ms = 30000);
   void Type(std::string_view keys);
   // True when the command is still running after `ms` milliseconds.
   bool StillRunningAfter(int ms);
