@@ -51,11 +51,5 @@ TEST(WithFogOn, SetsTheFirstFoggingLineOrAddsOne) {
   }
 }
 
-TEST(FindFogEdit, ChangesNothingWhenFogIsOn) {
-  EXPECT_TRUE(FindFogEdit("x\r\nfogging 1\r\n").ChangesNothing());
-  EXPECT_TRUE(FindFogEdit("fogging 1").ChangesNothing());
-  EXPECT_FALSE(FindFogEdit("").ChangesNothing());
-}
-
 }  // namespace
 }  // namespace fogswitch
