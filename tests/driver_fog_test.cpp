@@ -8,12 +8,14 @@
 
 #include "tests/support/capture.h"
 #include "tests/support/fake_registry.h"
+#include "tests/support/output.h"
 
 namespace fogswitch {
 namespace {
 
 using testing::Capture;
 using testing::FakeRegistry;
+using testing::Summary;
 
 const std::string kMap = "HARDWARE\\DEVICEMAP\\VIDEO";
 const std::string kPrefix = "\\Registry\\Machine\\";
@@ -25,11 +27,6 @@ std::string U32(std::uint32_t v) {
           static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
 }
 std::string Sz(const std::string& text) { return text + '\0'; }
-std::string Summary(int found, int modified) {
-  return "Video card registry entries found: " + std::to_string(found) +
-         "\nVideo card registry entries modified: " + std::to_string(modified) + "\n";
-}
-
 // A device map of `max + 1` slots, each adapter listed at slot i when given.
 void AddAdapter(FakeRegistry& reg, int slot, const std::string& key, const std::string& drivers,
                 const std::string& description) {

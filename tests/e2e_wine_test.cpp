@@ -120,11 +120,6 @@ std::map<std::string, std::string> QueryKey(const std::string& key) {
   return values;
 }
 
-std::string Summary(int found, int modified) {
-  return "Video card registry entries found: " + std::to_string(found) +
-         "\nVideo card registry entries modified: " + std::to_string(modified) + "\n";
-}
-
 TEST(WineRegistry, FixesExactlyTheAtiAdaptersThatTheDeviceMapNames) {
   const std::string ati = "ati2dvag";
   const struct {

@@ -4,8 +4,12 @@
 
 namespace fogswitch::testing {
 
-inline const std::string kSummary =
-    "Video card registry entries found: 0\nVideo card registry entries modified: 0\n";
+// The driver step's two closing lines.
+inline std::string Summary(int found, int modified) {
+  return "Video card registry entries found: " + std::to_string(found) +
+         "\nVideo card registry entries modified: " + std::to_string(modified) + "\n";
+}
+inline const std::string kSummary = Summary(0, 0);
 inline const std::string kTrying = "Thief 2 detected. Now trying to enable fog in its cam.cfg ... ";
 inline const std::string kFailed =
     "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
