@@ -28,13 +28,13 @@ void WaitForKey() {
   for (;;) {
     INPUT_RECORD record{};
     DWORD count = 0;
-    if (!ReadConsoleInputA(console, &record, 1, &count) || count == 0) break;
+    if (!ReadConsoleInputW(console, &record, 1, &count) || count == 0) break;
     ConsoleEvent event;
     event.is_key = record.EventType == KEY_EVENT;
     if (event.is_key) {
       event.key_down = record.Event.KeyEvent.bKeyDown != FALSE;
       event.virtual_key = record.Event.KeyEvent.wVirtualKeyCode;
-      event.character = record.Event.KeyEvent.uChar.AsciiChar;
+      event.character = static_cast<char16_t>(record.Event.KeyEvent.uChar.UnicodeChar);
     }
     if (EndsKeyWait(event)) break;
   }

@@ -7,7 +7,7 @@ struct ConsoleEvent {
   bool is_key = false;
   bool key_down = false;
   unsigned short virtual_key = 0;
-  char character = 0;
+  char16_t character = 0;  // UTF-16: in a UTF-8 console the 8-bit one is 0 for letters like é
 };
 
 // Whether an event ends the wait for a key: a key press that types a character, or one of the
