@@ -59,9 +59,10 @@ bool IsAtiDriver(std::string_view drivers) {
 std::int32_t ReadSlotCount(Registry& registry, RegHandle device_map, DataBuffer& buffer) {
   const auto data = buffer.Read(registry, device_map, "MaxObjectNumber");
   if (!data || data->size() < 4) return 0;
-  std::uint32_t highest = 0;
-  for (std::size_t i = 4; i-- > 0;)
-    highest = (highest << 8) | static_cast<unsigned char>((*data)[i]);
+  const auto byte = [&](std::size_t i) {
+    return std::uint32_t{static_cast<unsigned char>((*data)[i])};
+  };
+  const std::uint32_t highest = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
   // The count wraps like the 32-bit number it is: 0xFFFFFFFF gives 0, 0x7FFFFFFF the lowest int.
   return static_cast<std::int32_t>(highest + 1u);
 }

@@ -35,11 +35,4 @@ FogEdit FindFogEdit(std::string_view config) {
   return {config.size(), 0, kBreakAndLine};
 }
 
-std::string WithFogOn(std::string_view config) {
-  const FogEdit edit = FindFogEdit(config);
-  std::string result(config);
-  result.replace(edit.offset, edit.replaced, edit.bytes);
-  return result;
-}
-
 }  // namespace fogswitch

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace fogswitch {
@@ -18,8 +17,5 @@ struct FogEdit {
 // Finds the edit for a cam.cfg: the value of its first "fogging " line becomes "1", or, with no
 // such line, "fogging 1" CR LF is added as a line of its own.
 FogEdit FindFogEdit(std::string_view config);
-
-// `config` with fog switched on.
-std::string WithFogOn(std::string_view config);
 
 }  // namespace fogswitch

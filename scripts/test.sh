@@ -15,4 +15,4 @@ cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan
 
-scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+

@@ -17,8 +17,6 @@ namespace {
 volatile std::sig_atomic_t g_tty = -1;
 termios g_saved_mode{};
 
-constexpr int kEndingSignals[] = {SIGHUP, SIGTERM, SIGINT, SIGQUIT};
-
 extern "C" void RestoreTerminalAndDie(int signal_number) {
   if (g_tty >= 0) tcsetattr(g_tty, TCSANOW, &g_saved_mode);
   std::signal(signal_number, SIG_DFL);
@@ -77,24 +75,23 @@ void WaitForKey() {
   struct sigaction restore {};
   restore.sa_handler = RestoreTerminalAndDie;
   sigemptyset(&restore.sa_mask);
-  struct sigaction previous[sizeof kEndingSignals / sizeof kEndingSignals[0]];
-  for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
-    sigaction(kEndingSignals[i], &restore, &previous[i]);
-  }
+  struct Ending {
+    int signal_number;
+    struct sigaction previous;
+  } endings[] = {{SIGHUP, {}}, {SIGTERM, {}}, {SIGINT, {}}, {SIGQUIT, {}}};
+  for (Ending& ending : endings) sigaction(ending.signal_number, &restore, &ending.previous);
 
   if (tcsetattr(tty, TCSANOW, &raw) == 0) {
     char key = 0;
     ssize_t got = 0;
     do {
-      got = read(tty, &key, 1);
+      got = read(tty, &key, sizeof key);
     } while (got < 0 && errno == EINTR);
-    if (got == 1) DropRestOfKey(tty);
+    if (got > 0) DropRestOfKey(tty);
   }
 
   tcsetattr(tty, TCSANOW, &saved);
-  for (std::size_t i = 0; i < sizeof kEndingSignals / sizeof kEndingSignals[0]; ++i) {
-    sigaction(kEndingSignals[i], &previous[i], nullptr);
-  }
+  for (const Ending& ending : endings) sigaction(ending.signal_number, &ending.previous, nullptr);
   g_tty = -1;
   close(tty);
 }

@@ -3,8 +3,6 @@
 #include <io.h>
 #include <windows.h>
 
-#include <algorithm>
-
 namespace fogswitch {
 namespace {
 
@@ -21,8 +19,7 @@ class WindowsFile final : public UpdateFile {
 
   std::optional<std::size_t> Read(char* buffer, std::size_t count) override {
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 20));
-    if (!ReadFile(handle_, buffer, want, &got, nullptr)) return std::nullopt;
+    if (!ReadFile(handle_, buffer, static_cast<DWORD>(count), &got, nullptr)) return std::nullopt;
     return got;
   }
 
@@ -30,8 +27,9 @@ class WindowsFile final : public UpdateFile {
     if (!MoveTo(offset)) return false;
     while (count > 0) {
       DWORD put = 0;
-      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 20));
-      if (!WriteFile(handle_, data, want, &put, nullptr) || put == 0) return false;
+      if (!WriteFile(handle_, data, static_cast<DWORD>(count), &put, nullptr) || put == 0) {
+        return false;
+      }
       data += put;
       count -= put;
     }

@@ -1,0 +1,278 @@
+// The steps' cores against fakes of the registry and the game folder, and the key filter.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+#include "driver_fog/driver_fog.h"
+#include "game_fog/game_fog.h"
+#include "platform/win32/key_filter.h"
+
+namespace fogswitch {
+namespace {
+
+using namespace std::string_literals;
+
+// What `print` writes to the stream it is handed.
+template <typename Print>
+std::string Capture(Print print) {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  print(out);
+  std::fclose(out);
+  std::string result(text, size);
+  std::free(text);
+  return result;
+}
+
+// The registry below HKEY_LOCAL_MACHINE, in memory. It logs the keys opened and the values set,
+// and fills what a read leaves of the buffer with '#', so text taken from past the returned bytes
+// shows in the output. A call on a key that is not open throws.
+struct FakeRegistry final : Registry {
+  std::map<std::string, std::map<std::string, std::string>> keys;
+  std::set<std::string> refused;  // keys that won't open, "key/value"s that can't be set
+  std::map<RegHandle, std::string> open;
+  std::string log;
+
+  RegStatus RegOpenKeyExA(const char* path, unsigned long access, RegHandle* key) override {
+    log += path + " "s + std::to_string(access) + "|";
+    if (keys.count(path) == 0 || refused.count(path) != 0) return 2;
+    open[*key = open.size() + 7] = path;
+    return kRegSuccess;
+  }
+  RegStatus RegQueryValueExA(RegHandle key, const char* name, unsigned char* data,
+                             unsigned long* size) override {
+    EXPECT_EQ(*size, 260u);
+    const auto& values = keys[open.at(key)];
+    const auto value = values.find(name);
+    if (value == values.end() || value->second.size() > *size) return 2;  // or "more data"
+    std::memset(data, '#', *size);
+    *size = static_cast<unsigned long>(value->second.copy(reinterpret_cast<char*>(data), *size));
+    return kRegSuccess;
+  }
+  RegStatus RegSetValueExA(RegHandle key, const char* name, unsigned long type,
+                           const unsigned char* data, unsigned long size) override {
+    const std::string path = open.at(key);
+    log += name + "|"s;
+    if (refused.count(path + "/" + name) != 0) return 5;
+    keys[path][name] = std::to_string(type) + ":" + std::string(data, data + size);
+    return kRegSuccess;
+  }
+  RegStatus RegCloseKey(RegHandle key) override {
+    if (open.erase(key) != 1) throw std::out_of_range("closing a key that is not open");
+    return kRegSuccess;
+  }
+};
+
+const char kMap[] = "HARDWARE\\DEVICEMAP\\VIDEO";
+const std::string kPrefix = "\\Registry\\Machine\\";
+const std::string kAti = "ati2dvag\0\0"s;
+const std::string kLongName(260, 'd');
+
+std::string Summary(int found, int modified) {
+  return "Video card registry entries found: " + std::to_string(found) +
+         "\nVideo card registry entries modified: " + std::to_string(modified) + "\n";
+}
+
+// A device map with every kind of slot; MaxObjectNumber 10.
+FakeRegistry Machine() {
+  FakeRegistry r;
+  auto slot = [&](int i, const std::string& value) {
+    r.keys[kMap]["\\Device\\Video" + std::to_string(i)] = value;
+  };
+  auto adapter = [&](const std::string& key, const std::string& drivers) {
+    slot(std::stoi(key.substr(1)), kPrefix + key + '\0');
+    if (!drivers.empty()) r.keys[key]["InstalledDisplayDrivers"] = drivers;
+  };
+  r.keys[kMap]["MaxObjectNumber"] = "\x0a\0\0\0"s;
+  adapter("A0", kAti);
+  r.keys["A0"]["Device Description"] = "RADEON %s %d \xe9\0"s;
+  slot(1, (kPrefix + "A0").append(261 - 20, '\0'));  // longer than the buffer
+  slot(2, kPrefix + '\0');                           // no path after the prefix
+  adapter("A4", kAti);
+  r.refused.insert("A4");
+  adapter("A5", "nv4_disp\0ati2dvag\0\0"s);
+  // The prefix goes unread, and a failed read leaves no stale "ati" to match.
+  slot(6, "ati###############A6");
+  r.keys["A6"];
+  adapter("A7", "AtI");  // no zero bytes, and no description: the key path stands in
+  slot(7, kPrefix + "A7");
+  adapter("A8", "at\0i"s);
+  adapter("A9", kAti);
+  r.refused.insert("A9/WFogEnable");
+  adapter("A10", kAti);
+  r.keys[kMap]["\\Device\\Video10"].resize(260, '\0');
+  r.keys["A10"]["Device Description"] = kLongName;
+  return r;
+}
+
+TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
+  const std::string first = "RADEON %s %d \xe9 ... fixed.\n";
+  const std::string all = first + "A7 ... fixed.\n" + kLongName + " ... fixed.\n";
+  const struct {
+    std::string highest;  // MaxObjectNumber; "-" for none
+    std::string output;
+  } rows[] = {
+      {"\x0a\0\0\0"s, all + Summary(11, 3)},
+      {"\0\0\0\0"s, first + Summary(1, 1)},
+      {"\0\1\0\0"s, all + Summary(257, 3)},
+      {"\xff\xff\xff\xff", Summary(0, 0)},
+      {"\xff\xff\xff\x7f", Summary(-2147483647 - 1, 0)},
+      {"\1\0\0"s, Summary(0, 0)},
+      {"-", Summary(0, 0)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.highest));
+    FakeRegistry registry = Machine();
+    auto expected = registry.keys;
+    registry.keys[kMap]["MaxObjectNumber"] = row.highest;
+    if (row.highest == "-") registry.keys[kMap].erase("MaxObjectNumber");
+    EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), row.output);
+    EXPECT_TRUE(registry.open.empty()) << "a key was left open";
+    if (row.highest == "\0\0\0\0"s) {  // the map is only read, the adapter's values also set
+      EXPECT_EQ(registry.log,
+                "HARDWARE\\DEVICEMAP\\VIDEO 1|A0 3|TableFogEnable|WFogEnable|ZFogEnable|");
+    }
+    if (row.highest != "\x0a\0\0\0"s) continue;
+    for (const char* key : {"A0", "A7", "A9", "A10"}) {
+      expected[key]["TableFogEnable"] = "3:1\0\0\0"s;
+      if (key != "A9"s) expected[key]["WFogEnable"] = "3:0\0\0\0"s;
+      expected[key]["ZFogEnable"] = "3:1\0\0\0"s;
+    }
+    EXPECT_EQ(registry.keys, expected);
+  }
+}
+
+// A game folder in memory. Its cam.cfg can misreport its size ("size"), fail to read, resize or
+// close, or fail a write after `budget` more bytes.
+struct FakeFolder final : GameFolder {
+  std::optional<std::string> cam_cfg;
+  std::string fail;
+  std::size_t budget = SIZE_MAX;
+
+  bool HasEntryMatching(const char* pattern) override {
+    return fail != "no game" && pattern == "th*2*.exe"s;
+  }
+  std::unique_ptr<UpdateFile> OpenForUpdate(const char* name) override {
+    return cam_cfg && name == "cam.cfg"s ? std::make_unique<File>(*this) : nullptr;
+  }
+
+  struct File final : UpdateFile {
+    explicit File(FakeFolder& folder) : f(folder) {}
+    std::optional<std::uint64_t> Size() override {
+      return f.fail == "size" ? 10 : f.cam_cfg->size();
+    }
+    std::optional<std::size_t> Read(char* buffer, std::size_t count) override {
+      if (f.fail == "read") return std::nullopt;
+      const std::size_t got = f.cam_cfg->copy(buffer, count, at);
+      at += got;
+      return got;
+    }
+    bool WriteAt(std::uint64_t offset, const char* data, std::size_t count) override {
+      const std::size_t n = std::min(count, f.budget);
+      f.cam_cfg->replace(offset, n, data, n);
+      f.budget = n == count ? f.budget - n : SIZE_MAX;  // one failure; the undo succeeds
+      return n == count;
+    }
+    bool Resize(std::uint64_t length) override {
+      if (f.fail == "resize") return false;
+      f.cam_cfg->resize(length);
+      return true;
+    }
+    bool Close() override { return f.fail != "close"; }
+    FakeFolder& f;
+    std::size_t at = 0;
+  };
+};
+
+TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
+  const std::string trying = "Thief 2 detected. Now trying to enable fog in its cam.cfg ... ";
+  const std::string failed =
+      trying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
+  const std::string cfg = "a 1\r\nfogging 0\r\n", on = "a 1\r\nfogging 1\r\n";
+  const std::string big = std::string(200000, 'x') + "\r\nfogging 0";
+  struct Row {
+    std::optional<std::string> before, after;
+    const char* fail = "";
+    std::size_t budget = SIZE_MAX;
+    std::uint64_t limit = kMaxConfigSize;
+  };
+  const std::vector<Row> edits = {
+      {cfg, on},
+      {"a\r\nfogging 1\r\nb\r\n", "a\r\nfogging 1\r\nb\r\n", "resize", 0},
+      {"a\r\nfogging 05\r\n", "a\r\nfogging 15\r\n"},
+      {"a\r\nfogging \r\nb\r\n", "a\r\nfogging 1\r\nb\r\n"},
+      {"a\nfogging \nb\n", "a\nfogging 1\nb\n"},
+      {"fogging ", "fogging 1"},
+      {"fogging 0\r\nfogging 0\r\n", "fogging 1\r\nfogging 0\r\n"},
+      {"xfogging 0\r\nfogging 0\r\n", "xfogging 0\r\nfogging 1\r\n"},
+      {"a\0b\r\nfogging 0\r\n"s, "a\0b\r\nfogging 1\r\n"s},
+      {"", "fogging 1\r\n"},
+      {"a 1\n", "a 1\nfogging 1\r\n"},
+      {"Fogging 0\r\nfogging0\r\na\rfogging 0",
+       "Fogging 0\r\nfogging0\r\na\rfogging 0\r\nfogging 1\r\n"},
+      {big, std::string(200000, 'x') + "\r\nfogging 1", "size"},
+      {cfg, on, "", SIZE_MAX, cfg.size()},
+  };
+  // Each is reported, and leaves the file as it was.
+  const std::vector<Row> failures = {
+      {std::nullopt, std::nullopt},
+      {cfg, cfg, "read"},
+      {cfg, cfg, "", SIZE_MAX, cfg.size() - 1},
+      {big, big, "size", SIZE_MAX, big.size() - 1},
+      {"a 1", "a 1", "resize"},
+      {cfg, cfg, "", 0},
+      {"a 1\r\nb 2", "a 1\r\nb 2", "", 5},
+      {"fogging \r\nabc\r\n", "fogging \r\nabc\r\n", "", 3},
+      {cfg, on, "close"},
+      {cfg, cfg, "no game"},
+  };
+  for (const bool ok : {true, false}) {
+    for (const Row& row : ok ? edits : failures) {
+      SCOPED_TRACE(::testing::PrintToString(row.before) + " " + row.fail);
+      FakeFolder folder;
+      folder.cam_cfg = row.before;
+      folder.fail = row.fail;
+      folder.budget = row.budget;
+      const bool game = folder.fail != "no game";
+      EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }),
+                !game ? ""
+                : ok  ? trying + "successful.\n"
+                      : failed);
+      EXPECT_EQ(folder.cam_cfg, row.after);
+      if (ok) {  // a second run changes nothing
+        folder.fail = "";
+        Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
+        EXPECT_EQ(folder.cam_cfg, row.after);
+      }
+    }
+  }
+}
+
+TEST(EndsKeyWait, KeysThatTypeOrHaveAnExtendedCodeEndItOthersDont) {
+  // Clear, Page Up to the down arrow, Insert, Delete, F1 to F24, each with its neighbours.
+  for (unsigned short key :
+       std::initializer_list<unsigned short>{0x0C, 0x21, 0x28, 0x2D, 0x2E, 0x70, 0x87}) {
+    EXPECT_TRUE(EndsKeyWait({true, true, key, 0})) << key;
+    EXPECT_FALSE(EndsKeyWait({true, false, key, 0})) << key << " released";
+  }
+  // Among them Shift, Pause, the Windows key; 0x20 and 0x6F carry a character when typed.
+  for (unsigned short key : std::initializer_list<unsigned short>{0x0B, 0x10, 0x13, 0x20, 0x29,
+                                                                  0x2C, 0x2F, 0x5B, 0x6F, 0x88}) {
+    EXPECT_FALSE(EndsKeyWait({true, true, key, 0})) << key;
+  }
+  // A letter, é on an OEM key in a UTF-8 console, Ctrl+C at input mode 0; mouse, focus, size.
+  EXPECT_TRUE(EndsKeyWait({true, true, 'A', u'a'}));
+  EXPECT_TRUE(EndsKeyWait({true, true, 0xDE, u'\u00e9'}));
+  EXPECT_TRUE(EndsKeyWait({true, true, 'C', 0x03}));
+  EXPECT_FALSE(EndsKeyWait({true, false, 'A', u'a'}));
+  EXPECT_FALSE(EndsKeyWait({false, false, 0, 0}));
+}
+
+}  // namespace
+}  // namespace fogswitch
