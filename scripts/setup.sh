@@ -3,10 +3,9 @@
 # Usage: scripts/setup.sh [native|all]   (all adds the Windows cross compiler and Wine)
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev e2fsprogs util-linux)
+packages=(cmake g++ make libgtest-dev libgmock-dev python3 python3-pexpect e2fsprogs util-linux)
 if [[ "${1:-native}" == all ]]; then
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
-             clang libclang-rt-14-dev)
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64)
 fi
 
 missing=()

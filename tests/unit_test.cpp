@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <map>
 #include <set>
@@ -30,9 +29,9 @@ std::string Capture(Print print) {
   return result;
 }
 
-// The registry below HKEY_LOCAL_MACHINE, in memory. It logs the keys opened and the values set,
-// and fills what a read leaves of the buffer with '#', so text taken from past the returned bytes
-// shows in the output. A call on a key that is not open throws.
+// The registry below HKEY_LOCAL_MACHINE, in memory. It logs the keys opened, with the access
+// asked for, and the values set, and fills what a read leaves of the buffer with '#', so text
+// taken from past the returned bytes shows in the output. A call on a key that is not open throws.
 struct FakeRegistry final : Registry {
   std::map<std::string, std::map<std::string, std::string>> keys;
   std::set<std::string> refused;  // keys that won't open, "key/value"s that can't be set
@@ -57,11 +56,8 @@ struct FakeRegistry final : Registry {
   }
   RegStatus RegSetValueExA(RegHandle key, const char* name, unsigned long type,
                            const unsigned char* data, unsigned long size) override {
-    const std::string path = open.at(key);
-    log += name + "|"s;
-    if (refused.count(path + "/" + name) != 0) return 5;
-    keys[path][name] = std::to_string(type) + ":" + std::string(data, data + size);
-    return kRegSuccess;
+    log += name + "="s + std::to_string(type) + ":" + std::string(data, data + size) + "|";
+    return refused.count(open.at(key) + "/" + name) != 0 ? 5 : kRegSuccess;
   }
   RegStatus RegCloseKey(RegHandle key) override {
     if (open.erase(key) != 1) throw std::out_of_range("closing a key that is not open");
@@ -112,44 +108,37 @@ FakeRegistry Machine() {
 }
 
 TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
+  const std::string map = "HARDWARE\\DEVICEMAP\\VIDEO 1|";
+  const std::string fog = "TableFogEnable=3:1\0\0\0|WFogEnable=3:0\0\0\0|ZFogEnable=3:1\0\0\0|"s;
   const std::string first = "RADEON %s %d \xe9 ... fixed.\n";
   const std::string all = first + "A7 ... fixed.\n" + kLongName + " ... fixed.\n";
+  const std::string writes =
+      "A0 3|" + fog + "A4 3|A5 3|A6 3|A7 3|" + fog + "A8 3|A9 3|" + fog + "A10 3|" + fog;
   const struct {
     std::string highest;  // MaxObjectNumber; "-" for none
-    std::string output;
+    std::string output, log;
   } rows[] = {
-      {"\x0a\0\0\0"s, all + Summary(11, 3)},
-      {"\0\0\0\0"s, first + Summary(1, 1)},
-      {"\0\1\0\0"s, all + Summary(257, 3)},
-      {"\xff\xff\xff\xff", Summary(0, 0)},
-      {"\xff\xff\xff\x7f", Summary(-2147483647 - 1, 0)},
-      {"\1\0\0"s, Summary(0, 0)},
-      {"-", Summary(0, 0)},
+      {"\x0a\0\0\0"s, all + Summary(11, 3), map + writes},
+      {"\0\0\0\0"s, first + Summary(1, 1), map + "A0 3|" + fog},
+      {"\0\1\0\0"s, all + Summary(257, 3), map + writes},
+      {"\xff\xff\xff\xff", Summary(0, 0), map},
+      {"\xff\xff\xff\x7f", Summary(-2147483647 - 1, 0), map},
+      {"\1\0\0"s, Summary(0, 0), map},
+      {"-", Summary(0, 0), map},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.highest));
     FakeRegistry registry = Machine();
-    auto expected = registry.keys;
     registry.keys[kMap]["MaxObjectNumber"] = row.highest;
     if (row.highest == "-") registry.keys[kMap].erase("MaxObjectNumber");
     EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), row.output);
+    EXPECT_EQ(registry.log, row.log);
     EXPECT_TRUE(registry.open.empty()) << "a key was left open";
-    if (row.highest == "\0\0\0\0"s) {  // the map is only read, the adapter's values also set
-      EXPECT_EQ(registry.log,
-                "HARDWARE\\DEVICEMAP\\VIDEO 1|A0 3|TableFogEnable|WFogEnable|ZFogEnable|");
-    }
-    if (row.highest != "\x0a\0\0\0"s) continue;
-    for (const char* key : {"A0", "A7", "A9", "A10"}) {
-      expected[key]["TableFogEnable"] = "3:1\0\0\0"s;
-      if (key != "A9"s) expected[key]["WFogEnable"] = "3:0\0\0\0"s;
-      expected[key]["ZFogEnable"] = "3:1\0\0\0"s;
-    }
-    EXPECT_EQ(registry.keys, expected);
   }
 }
 
-// A game folder in memory. Its cam.cfg can misreport its size ("size"), fail to read, resize or
-// close, or fail a write after `budget` more bytes.
+// A game folder in memory. Its cam.cfg can fail to read, resize or close, or fail a write after
+// `budget` more bytes.
 struct FakeFolder final : GameFolder {
   std::optional<std::string> cam_cfg;
   std::string fail;
@@ -164,9 +153,7 @@ struct FakeFolder final : GameFolder {
 
   struct File final : UpdateFile {
     explicit File(FakeFolder& folder) : f(folder) {}
-    std::optional<std::uint64_t> Size() override {
-      return f.fail == "size" ? 10 : f.cam_cfg->size();
-    }
+    std::optional<std::uint64_t> Size() override { return f.cam_cfg->size(); }
     std::optional<std::size_t> Read(char* buffer, std::size_t count) override {
       if (f.fail == "read") return std::nullopt;
       const std::size_t got = f.cam_cfg->copy(buffer, count, at);
@@ -205,18 +192,16 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const std::vector<Row> edits = {
       {cfg, on},
       {"a\r\nfogging 1\r\nb\r\n", "a\r\nfogging 1\r\nb\r\n", "resize", 0},
-      {"a\r\nfogging 05\r\n", "a\r\nfogging 15\r\n"},
       {"a\r\nfogging \r\nb\r\n", "a\r\nfogging 1\r\nb\r\n"},
       {"a\nfogging \nb\n", "a\nfogging 1\nb\n"},
       {"fogging ", "fogging 1"},
-      {"fogging 0\r\nfogging 0\r\n", "fogging 1\r\nfogging 0\r\n"},
       {"xfogging 0\r\nfogging 0\r\n", "xfogging 0\r\nfogging 1\r\n"},
       {"a\0b\r\nfogging 0\r\n"s, "a\0b\r\nfogging 1\r\n"s},
       {"", "fogging 1\r\n"},
       {"a 1\n", "a 1\nfogging 1\r\n"},
       {"Fogging 0\r\nfogging0\r\na\rfogging 0",
        "Fogging 0\r\nfogging0\r\na\rfogging 0\r\nfogging 1\r\n"},
-      {big, std::string(200000, 'x') + "\r\nfogging 1", "size"},
+      {big, std::string(200000, 'x') + "\r\nfogging 1"},
       {cfg, on, "", SIZE_MAX, cfg.size()},
   };
   // Each is reported, and leaves the file as it was.
@@ -224,7 +209,6 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
       {std::nullopt, std::nullopt},
       {cfg, cfg, "read"},
       {cfg, cfg, "", SIZE_MAX, cfg.size() - 1},
-      {big, big, "size", SIZE_MAX, big.size() - 1},
       {"a 1", "a 1", "resize"},
       {cfg, cfg, "", 0},
       {"a 1\r\nb 2", "a 1\r\nb 2", "", 5},
@@ -239,11 +223,9 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
       folder.cam_cfg = row.before;
       folder.fail = row.fail;
       folder.budget = row.budget;
-      const bool game = folder.fail != "no game";
+      const std::string output = ok ? trying + "successful.\n" : failed;
       EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }),
-                !game ? ""
-                : ok  ? trying + "successful.\n"
-                      : failed);
+                folder.fail == "no game" ? "" : output);
       EXPECT_EQ(folder.cam_cfg, row.after);
       if (ok) {  // a second run changes nothing
         folder.fail = "";
@@ -269,8 +251,6 @@ TEST(EndsKeyWait, KeysThatTypeOrHaveAnExtendedCodeEndItOthersDont) {
   // A letter, é on an OEM key in a UTF-8 console, Ctrl+C at input mode 0; mouse, focus, size.
   EXPECT_TRUE(EndsKeyWait({true, true, 'A', u'a'}));
   EXPECT_TRUE(EndsKeyWait({true, true, 0xDE, u'\u00e9'}));
-  EXPECT_TRUE(EndsKeyWait({true, true, 'C', 0x03}));
-  EXPECT_FALSE(EndsKeyWait({true, false, 'A', u'a'}));
   EXPECT_FALSE(EndsKeyWait({false, false, 0, 0}));
 }
 
