@@ -1,6 +1,7 @@
 #include "driver_fog/driver_fog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,13 +48,11 @@ std::string_view AsText(std::string_view data) { return data.substr(0, data.find
 bool IsAtiDriver(std::string_view drivers) {
   const std::string_view first = AsText(drivers);
   if (first.size() < 3) return false;
+  // The program never sets a locale, so tolower folds ASCII letters only.
   constexpr std::string_view kAti = "ati";
-  for (std::size_t i = 0; i < kAti.size(); ++i) {
-    char c = first[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kAti[i]) return false;
-  }
-  return true;
+  return std::equal(kAti.begin(), kAti.end(), first.begin(), [](char ati, char c) {
+    return ati == std::tolower(static_cast<unsigned char>(c));
+  });
 }
 
 std::int32_t ReadSlotCount(Registry& registry, RegHandle device_map, DataBuffer& buffer) {

@@ -1,34 +1,24 @@
 #include "platform/posix/wildcard.h"
 
+#include <cctype>
+
 namespace fogswitch {
 namespace {
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// The program never sets a locale, so this folds ASCII letters only.
+int Fold(char c) { return std::tolower(static_cast<unsigned char>(c)); }
 
 }  // namespace
 
 bool MatchesWildcard(std::string_view name, std::string_view pattern) {
-  // Greedy match with backtracking to the last "*": linear in practice, never exponential.
-  std::size_t n = 0;
-  std::size_t p = 0;
-  std::size_t star = std::string_view::npos;
-  std::size_t resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || Fold(pattern[p]) == Fold(name[n]))) {
-      ++p;
-      ++n;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
+  if (pattern.empty()) return name.empty();
+  // One call per way of splitting the name at each "*"; the game's pattern has two.
+  if (pattern.front() == '*') {
+    return MatchesWildcard(name, pattern.substr(1)) ||
+           (!name.empty() && MatchesWildcard(name.substr(1), pattern));
   }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+  return !name.empty() && (pattern.front() == '?' || Fold(pattern.front()) == Fold(name.front())) &&
+         MatchesWildcard(name.substr(1), pattern.substr(1));
 }
 
 }  // namespace fogswitch
