@@ -124,7 +124,6 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
       {"-", Summary(0, 0), map},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(::testing::PrintToString(row.highest));
     FakeRegistry registry = Machine();
     registry.keys[kMap]["MaxObjectNumber"] = row.highest;
     if (row.highest == "-") registry.keys[kMap].erase("MaxObjectNumber");
@@ -162,9 +161,8 @@ struct FakeFolder final : GameFolder {
       return n == count;
     }
     bool Resize(std::uint64_t length) override {
-      if (f.fail == "resize") return false;
-      f.cam_cfg->resize(length);
-      return true;
+      if (f.fail != "resize") f.cam_cfg->resize(length);
+      return f.fail != "resize";
     }
     bool Close() override { return f.fail != "close"; }
     FakeFolder& f;
@@ -177,7 +175,6 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const std::string failed =
       trying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
   const std::string cfg = "a 1\r\nfogging 0\r\n", on = "a 1\r\nfogging 1\r\n";
-  const std::string big = std::string(200000, 'x') + "\r\nfogging 0";
   struct Row {
     std::optional<std::string> before, after;
     const char* fail = "";
@@ -196,7 +193,7 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
       {"a 1\n", "a 1\nfogging 1\r\n"},
       {"Fogging 0\r\nfogging0\r\na\rfogging 0",
        "Fogging 0\r\nfogging0\r\na\rfogging 0\r\nfogging 1\r\n"},
-      {big, std::string(200000, 'x') + "\r\nfogging 1"},
+      {std::string(200000, 'x') + "\r\nfogging 0", std::string(200000, 'x') + "\r\nfogging 1"},
       {cfg, on, "", SIZE_MAX, cfg.size()},
   };
   // Each is reported, and leaves the file as it was.
@@ -217,14 +214,12 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
       folder.cam_cfg = row.before;
       folder.fail = row.fail;
       folder.budget = row.budget;
-      const std::string output = ok ? trying + "successful.\n" : failed;
-      EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }), output);
+      EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }),
+                ok ? trying + "successful.\n" : failed);
       EXPECT_EQ(folder.cam_cfg, row.after);
-      if (ok) {  // a second run changes nothing
-        folder.fail = "";
-        Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
-        EXPECT_EQ(folder.cam_cfg, row.after);
-      }
+      if (!ok) continue;
+      Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
+      EXPECT_EQ(folder.cam_cfg, row.after) << "a second run changed it";
     }
   }
 }
@@ -241,8 +236,7 @@ TEST(EndsKeyWait, KeysThatTypeOrHaveAnExtendedCodeEndItOthersDont) {
                                                                   0x2C, 0x2F, 0x5B, 0x6F, 0x88}) {
     EXPECT_FALSE(EndsKeyWait({true, true, key, 0})) << key;
   }
-  // A letter, é on an OEM key in a UTF-8 console, Ctrl+C at input mode 0; mouse, focus, size.
-  EXPECT_TRUE(EndsKeyWait({true, true, 'A', u'a'}));
+  // é, typed on an OEM key in a UTF-8 console; a mouse, focus or size event.
   EXPECT_TRUE(EndsKeyWait({true, true, 0xDE, u'\u00e9'}));
   EXPECT_FALSE(EndsKeyWait({false, false, 0, 0}));
 }
