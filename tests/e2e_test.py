@@ -81,8 +81,9 @@ class Native(unittest.TestCase):
     # and nothing of a key is left for the shell. Standard input, from a file or closed, and
     # standard error, closed, change nothing.
     def test_terminal(self):
-        script = ('stty -g; "$0" {} 2>&- & echo "pid=$!"; wait $!; echo " status=$?"; stty -g; '
-                  'stty -icanon -echo min 0 time 5; printf "[%s]" "$(dd bs=64 count=1 2>/dev/null)"')
+        script = ('stty -g; sh -c \'echo "pid=$$"; exec "$0"\' "$0" {} 2>&- & wait $!; '
+                  'echo " status=$?"; stty -g; stty -icanon -echo min 0 time 5; '
+                  'printf "[%s]" "$(dd bs=64 count=1 2>/dev/null)"')
         keys = ["x", "\r", "\x03", "\xc3\xa9", "\x1b[A", "\x1bOP", "\x1b[15~"]
         for key in keys + [signal.SIGTERM, signal.SIGHUP]:
             with self.subTest(key=key):
