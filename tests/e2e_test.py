@@ -117,13 +117,11 @@ class Wine(unittest.TestCase):
         quietly("wineserver", "-p")  # the device map is volatile: it lives as long as the server
         quietly("wine", "wineboot", "-i")
 
-    # Again for each test: a run on a console may give Wine cause to rewrite the device map.
-    def setUp(self):
-        quietly("wine", "regedit", "/S", Path(ENV["FOGSWITCH_SOURCE"], "sample/adapter.reg"))
-
     # The Win32 file layer: its search, its edits and its failures, a full disk among them; and
     # the real registry API on the sample adapter.
     def test_game_folder_and_registry(self):
+        # Only now: a run on a console may give Wine cause to rewrite the device map.
+        quietly("wine", "regedit", "/S", Path(ENV["FOGSWITCH_SOURCE"], "sample/adapter.reg"))
         sparse = b"fogging 0\r\n".ljust(8192, b"\0")
 
         def full_disk(d):  # with cam.cfg's trailing zeros a hole, which takes no room

@@ -133,7 +133,7 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   }
 }
 
-// A game folder in memory. Its cam.cfg can fail to read, resize or close, or fail a write after
+// A game folder in memory. Its cam.cfg can fail to read, grow or close, or fail a write after
 // `budget` more bytes.
 struct FakeFolder final : GameFolder {
   std::optional<std::string> cam_cfg;
@@ -160,9 +160,10 @@ struct FakeFolder final : GameFolder {
       f.budget = n == count ? f.budget - n : SIZE_MAX;  // one failure; the undo succeeds
       return n == count;
     }
-    bool Resize(std::uint64_t length) override {
-      if (f.fail != "resize") f.cam_cfg->resize(length);
-      return f.fail != "resize";
+    bool Resize(std::uint64_t length) override {  // a growth that fails may leave part of it
+      const bool fails = f.fail == "resize" && length > f.cam_cfg->size();
+      f.cam_cfg->resize(fails ? (f.cam_cfg->size() + length) / 2 : length);
+      return !fails;
     }
     bool Close() override { return f.fail != "close"; }
     FakeFolder& f;
@@ -225,15 +226,14 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
 }
 
 TEST(EndsKeyWait, KeysThatTypeOrHaveAnExtendedCodeEndItOthersDont) {
+  using Keys = std::initializer_list<unsigned short>;
   // Clear, Page Up to the down arrow, Insert, Delete, F1 to F24, each with its neighbours.
-  for (unsigned short key :
-       std::initializer_list<unsigned short>{0x0C, 0x21, 0x28, 0x2D, 0x2E, 0x70, 0x87}) {
+  for (unsigned short key : Keys{0x0C, 0x21, 0x28, 0x2D, 0x2E, 0x70, 0x87}) {
     EXPECT_TRUE(EndsKeyWait({true, true, key, 0})) << key;
     EXPECT_FALSE(EndsKeyWait({true, false, key, 0})) << key << " released";
   }
   // Among them Shift, Pause, the Windows key; 0x20 and 0x6F carry a character when typed.
-  for (unsigned short key : std::initializer_list<unsigned short>{0x0B, 0x10, 0x13, 0x20, 0x29,
-                                                                  0x2C, 0x2F, 0x5B, 0x6F, 0x88}) {
+  for (unsigned short key : Keys{0x0B, 0x10, 0x13, 0x20, 0x29, 0x2C, 0x2F, 0x5B, 0x6F, 0x88}) {
     EXPECT_FALSE(EndsKeyWait({true, true, key, 0})) << key;
   }
   // é, typed on an OEM key in a UTF-8 console; a mouse, focus or size event.

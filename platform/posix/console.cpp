@@ -87,7 +87,7 @@ void WaitForKey() {
     do {
       got = read(tty, &key, sizeof key);
     } while (got < 0 && errno == EINTR);
-    if (got > 0) DropRestOfKey(tty);
+    if (got == 1) DropRestOfKey(tty);
   }
 
   tcsetattr(tty, TCSANOW, &saved);
