@@ -73,7 +73,7 @@ std::string Summary(int found, int modified) {
          "\nVideo card registry entries modified: " + std::to_string(modified) + "\n";
 }
 
-// A device map with every kind of slot; MaxObjectNumber 10.
+// A device map with every kind of slot, numbered 0 to 10.
 FakeRegistry Machine() {
   FakeRegistry r;
   auto slot = [&](int i, const std::string& value) {
@@ -83,7 +83,6 @@ FakeRegistry Machine() {
     slot(std::stoi(key.substr(1)), kPrefix + key + '\0');
     if (!drivers.empty()) r.keys[key]["InstalledDisplayDrivers"] = drivers;
   };
-  r.keys[kMap]["MaxObjectNumber"] = "\x0a\0\0\0"s;
   adapter("A0", kAti);
   r.keys["A0"]["Device Description"] = "RADEON %s %d \xe9\0"s;
   slot(1, (kPrefix + "A0").append(261 - 20, '\0'));  // longer than the buffer
@@ -155,6 +154,7 @@ struct FakeFolder final : GameFolder {
       return got;
     }
     bool WriteAt(std::uint64_t offset, const char* data, std::size_t count) override {
+      EXPECT_LE(offset + count, f.cam_cfg->size()) << "a write past the end it grew the file to";
       const std::size_t n = std::min(count, f.budget);
       f.cam_cfg->replace(offset, n, data, n);
       f.budget = n == count ? f.budget - n : SIZE_MAX;  // one failure; the undo succeeds
