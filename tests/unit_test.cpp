@@ -44,9 +44,8 @@ struct FakeRegistry final : Registry {
   RegStatus RegQueryValueExA(RegHandle key, const char* name, unsigned char* data,
                              unsigned long* size) override {
     EXPECT_EQ(*size, 260u);
-    const auto& values = keys[open.at(key)];
-    const auto value = values.find(name);
-    if (value == values.end() || value->second.size() > *size) return 2;  // or "more data"
+    const auto value = keys[open.at(key)].find(name);
+    if (value == keys[open.at(key)].end() || value->second.size() > *size) return 2;  // or too long
     std::fill_n(data, *size, '#');
     *size = static_cast<unsigned long>(value->second.copy(reinterpret_cast<char*>(data), *size));
     return kRegSuccess;
@@ -135,9 +134,11 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
 // A game folder in memory. Its cam.cfg can fail to read, grow or close, or fail a write after
 // `budget` more bytes.
 struct FakeFolder final : GameFolder {
+  FakeFolder(std::optional<std::string> config, std::string failing, std::size_t bytes)
+      : cam_cfg(std::move(config)), fail(std::move(failing)), budget(bytes) {}
   std::optional<std::string> cam_cfg;
   std::string fail;
-  std::size_t budget = SIZE_MAX;
+  std::size_t budget;
 
   bool HasEntryMatching(const char* pattern) override { return pattern == "th*2*.exe"s; }
   std::unique_ptr<UpdateFile> OpenForUpdate(const char* name) override {
@@ -211,10 +212,7 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   for (const bool ok : {true, false}) {
     for (const Row& row : ok ? edits : failures) {
       SCOPED_TRACE(::testing::PrintToString(row.before) + " " + row.fail);
-      FakeFolder folder;
-      folder.cam_cfg = row.before;
-      folder.fail = row.fail;
-      folder.budget = row.budget;
+      FakeFolder folder(row.before, row.fail, row.budget);
       EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }),
                 ok ? trying + "successful.\n" : failed);
       EXPECT_EQ(folder.cam_cfg, row.after);
