@@ -8,8 +8,11 @@ constexpr std::string_view kOn = "1";
 constexpr std::string_view kLine = "fogging 1\r\n";
 constexpr std::string_view kBreakAndLine = "\r\nfogging 1\r\n";
 
-// The first "fogging " that starts a line: at the file's start or right after an LF.
+// The first "fogging " that follows a CR LF, as the game's own files have it; only when there is
+// none, the first one at the file's start or after a bare LF.
 std::size_t FindSwitch(std::string_view config) {
+  const std::size_t after_crlf = config.find("\r\nfogging ");
+  if (after_crlf != std::string_view::npos) return after_crlf + 2;
   for (std::size_t at = config.find(kSwitch); at != std::string_view::npos;
        at = config.find(kSwitch, at + 1)) {
     if (at == 0 || config[at - 1] == '\n') return at;

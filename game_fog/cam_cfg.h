@@ -14,8 +14,9 @@ struct FogEdit {
   bool ChangesNothing() const { return bytes.empty(); }
 };
 
-// Finds the edit for a cam.cfg: the value of its first "fogging " line becomes "1", or, with no
-// such line, "fogging 1" CR LF is added as a line of its own.
+// Finds the edit for a cam.cfg: the value of its "fogging " line becomes "1" (the first such line
+// after a CR LF, else the first at all), or, with no such line, "fogging 1" CR LF is added as a
+// line of its own.
 FogEdit FindFogEdit(std::string_view config);
 
 }  // namespace fogswitch

@@ -34,21 +34,27 @@ bool ReadAll(UpdateFile& file, std::uint64_t limit, std::string& config) {
   }
 }
 
-// Writes the edit from its first changed byte on. A failed write is undone: the bytes already
-// rewritten are put back and the file cut back to its old length.
+// Writes the edit and has it on the disk before it counts. A failed write or flush is undone:
+// the bytes already rewritten are put back and the file cut back to its old length.
 bool WriteEdit(UpdateFile& file, std::string& config, const FogEdit& edit) {
   const std::size_t old_size = config.size();
   const std::string old_bytes = config.substr(edit.offset, edit.replaced);
   config.replace(edit.offset, edit.replaced, edit.bytes);
   const std::size_t new_size = config.size();
+  // A replacement of the same length writes only its own bytes; an insertion moves the tail.
+  const auto span = [&](std::size_t size) {
+    return new_size == old_size ? edit.replaced : size - edit.offset;
+  };
   // Growing first means no existing byte moves before the room for it is there.
   if (new_size > old_size && !file.Resize(new_size)) {
     file.Resize(old_size);
     return false;
   }
-  if (file.WriteAt(edit.offset, config.data() + edit.offset, new_size - edit.offset)) return true;
+  if (file.WriteAt(edit.offset, config.data() + edit.offset, span(new_size)) && file.Flush()) {
+    return true;
+  }
   config.replace(edit.offset, edit.bytes.size(), old_bytes);
-  file.WriteAt(edit.offset, config.data() + edit.offset, old_size - edit.offset);
+  file.WriteAt(edit.offset, config.data() + edit.offset, span(old_size));
   file.Resize(old_size);
   return false;
 }
@@ -69,8 +75,11 @@ bool SwitchFogOn(UpdateFile& file, std::uint64_t limit) {
 void EnableGameFog(GameFolder& folder, std::FILE* out, std::uint64_t max_config_size) {
   if (!folder.HasEntryMatching(kGameMarker)) return;
   std::fputs("Thief 2 detected. Now trying to enable fog in its cam.cfg ... ", out);
-  const auto file = folder.OpenForUpdate(kConfigName);
-  if (file && SwitchFogOn(*file, max_config_size)) {
+  // The game may read any of the copies, so each gets the edit and each must have it.
+  auto files = folder.OpenForUpdate(kConfigName);
+  bool done = !files.empty();
+  for (const auto& file : files) done = file && SwitchFogOn(*file, max_config_size) && done;
+  if (done) {
     std::fputs("successful.\n", out);
   } else {
     std::fputs("failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n",

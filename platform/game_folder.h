@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace fogswitch {
 
@@ -20,6 +21,8 @@ class UpdateFile {
   virtual bool WriteAt(std::uint64_t offset, const char* data, std::size_t count) = 0;
   // Grows or cuts the file to `length` bytes.
   virtual bool Resize(std::uint64_t length) = 0;
+  // Has what was written and the file's length on the disk, so a power cut can't lose them.
+  virtual bool Flush() = 0;
   virtual bool Close() = 0;
 };
 
@@ -29,8 +32,11 @@ class GameFolder {
   virtual ~GameFolder() = default;
   // Whether any entry's name matches a wildcard pattern ("*" is any run of characters).
   virtual bool HasEntryMatching(const char* pattern) = 0;
-  // Opens an existing file for reading and writing, sharing it with other readers and writers.
-  virtual std::unique_ptr<UpdateFile> OpenForUpdate(const char* name) = 0;
+  // Opens every copy of a file that programs started in the folder may read: the folder's own
+  // and a per-user copy where the platform keeps one. Each is an existing file opened for reading
+  // and writing, shared with other readers and writers. Copies that don't exist are left out; one
+  // that exists but can't be opened for update is a null entry.
+  virtual std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) = 0;
 };
 
 GameFolder& CurrentFolder();

@@ -1,7 +1,9 @@
 # Runs the built programs for real: the native one in temporary folders and pseudo-terminals,
 # fogswitch.exe under Wine in a throwaway prefix with the real registry, file and console API.
 # Usage: e2e_test.py Native|Wine|Executable, with the paths in FOGSWITCH_* variables.
-import os, re, shutil, signal, subprocess, tempfile, time, unittest, zipfile
+import os, pwd, re, shutil, signal, subprocess, tempfile, time, unittest, zipfile
+from collections import namedtuple
+from contextlib import ExitStack
 from pathlib import Path
 from subprocess import DEVNULL
 import pexpect
@@ -15,14 +17,18 @@ OK = TRYING + "successful.\n"
 FAILED = TRYING + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n"
 PROMPT = "Press any key to exit..."
 CFG, ON, GROWS = b"a 1\r\nfogging 0\r\n", b"a 1\r\nfogging 1\r\n", b"a 1\r\nb 2"
-SPARSE = b"fogging 0\r\n".ljust(8192, b"\0")
+# Its value missing, so the edit moves the tail; the zeros in the middle are a hole that takes no
+# room, while the last block is there, with room for the growth.
+SPARSE = b"fogging \r\n".ljust(11999, b"\0") + b"x"
 
 
-# A temporary game folder below the build folder, open to every user.
-def game(test, marker="th2.exe", cam_cfg=CFG):
-    d = Path(tempfile.mkdtemp(dir=os.getcwd()))
-    test.addCleanup(shutil.rmtree, d)
-    test.addCleanup(subprocess.run, ["umount", "-q", d], stderr=DEVNULL)  # after full_disk
+# A temporary game folder below the build folder, or at `path`, open to every user; `later`
+# takes what removes it.
+def game(later, marker="th2.exe", cam_cfg=CFG, path=None):
+    d = Path(path or tempfile.mkdtemp(dir=os.getcwd()))
+    d.mkdir(parents=True, exist_ok=True)
+    later(shutil.rmtree, d)
+    later(subprocess.run, ["umount", "-q", d], stderr=DEVNULL)  # after full_disk
     d.chmod(0o777)
     for name in marker.split():
         (d / name).touch()
@@ -42,46 +48,70 @@ def run(cmd, d, **options):
                           **options)
 
 
-# Puts the game folder on a full disk, with SPARSE as cam.cfg: its trailing zeros are a hole that
-# takes no room, so rewriting them fails partway.
+# Puts the game folder on a full disk, with SPARSE as cam.cfg: the edit gets its growth, then
+# fails partway when rewriting the hole needs room.
 def full_disk(d):
     subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16k", "tmpfs", d], check=True)
     (d / "th2.exe").touch()
-    (d / "cam.cfg").write_bytes(SPARSE.rstrip(b"\0"))
-    os.truncate(d / "cam.cfg", len(SPARSE))
+    subprocess.run(["dd", "bs=4k", "conv=sparse", f"of={d}/cam.cfg"], input=SPARSE, stderr=DEVNULL)
     subprocess.run(["dd", "if=/dev/zero", f"of={d}/fill"], stderr=DEVNULL)
 
 
-# Each row: the marker, cam.cfg before, a set-up, run options, the game step's output and cam.cfg
-# after. `steps` is what the program prints before the game step.
-def check_game_folders(test, command, steps, end, rows):
-    for i, (marker, before, setup, options, output, after) in enumerate(rows):
-        with test.subTest(row=i, marker=marker, before=before and before[:12]):
-            d = game(test, marker, before)
-            if setup:
-                setup(d)
-            r = run(command, d, **options)
-            cam_cfg = (d / "cam.cfg").is_file() and (d / "cam.cfg").read_bytes()
-            test.assertEqual((r.returncode, r.stderr, r.stdout, cam_cfg), (0, b"", (
-                BANNER + steps + output + PROMPT).replace("\n", end).encode(), after))
+# A file nobody can open for writing: as root, only the immutable flag stops Wine.
+def read_only(path):
+    if os.getuid() == 0:
+        subprocess.run(["chattr", "+i", path], check=True)
+        return lambda: subprocess.run(["chattr", "-i", path], check=True)
+    path.chmod(0o444)
+    return lambda: None
+
+
+# One run in a game folder: its marker files, cam.cfg before, what the game step prints and
+# cam.cfg after; a per-user copy of cam.cfg before and after, a set-up of the folder (it may
+# return its undoing), options of the run, and the folder's path (else a new one).
+Row = namedtuple("Row", "marker before output after copy copy_after setup options path",
+                 defaults=(None, None, None, {}, None))
+
+
+# `steps` is what the program prints before the game step; `copy_of` maps a folder to where its
+# per-user copy of cam.cfg would be.
+def check_game_folders(test, command, steps, end, rows, copy_of=None):
+    for i, row in enumerate(rows):
+        with test.subTest(row=i, marker=row.marker, before=row.before and row.before[:12]), \
+                ExitStack() as stack:
+            d = game(stack.callback, row.marker, row.before, row.path)
+            copy = copy_of and copy_of(d)
+            if row.copy is not None:
+                copy.parent.mkdir(parents=True, exist_ok=True)
+                stack.callback(shutil.rmtree, copy.parent)
+                copy.write_bytes(row.copy)
+            undo = row.setup and row.setup(copy if row.copy is not None else d)
+            if undo:
+                stack.callback(undo)
+            r = run(command, d, **row.options)
+            read = lambda f: f.read_bytes() if f.is_file() else None
+            test.assertEqual((r.returncode, r.stderr, r.stdout, read(d / "cam.cfg")), (0, b"", (
+                BANNER + steps + row.output + PROMPT).replace("\n", end).encode(), row.after))
+            test.assertEqual(copy and read(copy), row.copy_after)
 
 
 class Native(unittest.TestCase):
     def test_game_folder(self):
         nobody = dict(user=65534, group=65534, extra_groups=[])
         check_game_folders(self, [ENV["FOGSWITCH_EXE"], "--help", "/?"], SUMMARY.format(0, 0), "\n", [
-            ("TH2.EXE", b"fogging 0", None, {}, OK, b"fogging 1"),  # one byte written
-            ("th_x2y.exe", GROWS, None, {}, OK, GROWS + b"\r\nfogging 1\r\n"),
-            ("thx.exe ath2.exe", CFG, None, {}, "", CFG),
-            ("th2.exe", CFG, lambda d: d.chmod(0o333), nobody, "", CFG),  # can't list the folder
-            ("th2.exe", None, None, {}, FAILED, False),
-            ("th2.exe", None, lambda d: os.mkfifo(d / "cam.cfg"), {}, FAILED, False),
-            ("th2.exe", CFG, lambda d: (d / "cam.cfg").chmod(0o444), nobody, FAILED, CFG),
-            ("th2.exe", SPARSE, full_disk, {}, FAILED, SPARSE)])
+            Row("TH2.EXE", b"fogging 0", OK, b"fogging 1"),  # one byte written
+            Row("th_x2y.exe", GROWS, OK, GROWS + b"\r\nfogging 1\r\n"),
+            Row("thx.exe ath2.exe", CFG, "", CFG),
+            Row("th2.exe", CFG, "", CFG, setup=lambda d: d.chmod(0o333), options=nobody),  # unlistable
+            Row("th2.exe", None, FAILED, None),
+            Row("th2.exe", None, FAILED, None, setup=lambda d: os.mkfifo(d / "cam.cfg")),
+            Row("th2.exe", CFG, FAILED, CFG, setup=lambda d: (d / "cam.cfg").chmod(0o444),
+                options=nobody),
+            Row("th2.exe", SPARSE, FAILED, SPARSE, setup=full_disk)])
 
     # A reader that has gone doesn't stop the run.
     def test_reader_gone(self):
-        d, (r, w) = game(self), os.pipe()
+        d, (r, w) = game(self.addCleanup), os.pipe()
         os.close(r)
         p = subprocess.run([ENV["FOGSWITCH_EXE"]], cwd=d, stdout=w, timeout=60)
         os.close(w)
@@ -97,7 +127,7 @@ class Native(unittest.TestCase):
         keys = ["x", "\r", "\x03", "\xc3\xa9", "\x1b[A", "\x1bOP", "\x1b[|1|5~"]  # | splits a key
         for key in keys + [signal.SIGTERM, signal.SIGHUP]:
             with self.subTest(key=key):
-                d = game(self, "keys", None)
+                d = game(self.addCleanup, "keys", None)
                 killed = isinstance(key, signal.Signals)
                 child = pexpect.spawn("sh", ["-c", script.format("<&-" if killed else "<keys"),
                                              ENV["FOGSWITCH_EXE"]], cwd=d, encoding="utf-8")
@@ -131,17 +161,28 @@ class Wine(unittest.TestCase):
         quietly("wineserver", "-p")  # the device map is volatile: it lives as long as the server
         quietly("wine", "wineboot", "-i")
 
-    # The Win32 file layer: its search, its edits and its failures, a full disk among them; and
-    # the real registry API on the sample adapter.
+    # The Win32 file layer: its search, its edits and its failures, a full disk among them, and
+    # the per-user copy of cam.cfg; and the real registry API on the sample adapter.
     def test_game_folder_and_registry(self):
         # Only now: a run on a console may give Wine cause to rewrite the device map.
         quietly("wine", "regedit", "/S", Path(ENV["FOGSWITCH_SOURCE"], "sample/adapter.reg"))
+        drive_c = Path(ENV["WINEPREFIX"], "drive_c")
+        store = drive_c / "users" / pwd.getpwuid(os.getuid()).pw_name / "AppData/Local/VirtualStore"
+        system_drive = drive_c / "Program Files/Thief 2"  # Z:, the root, is not the system drive
+
+        def copy_of(d):
+            return store / d.relative_to(drive_c if d.is_relative_to(drive_c) else "/") / "cam.cfg"
+
         check_game_folders(self, ["wine", ENV["FOGSWITCH_WINDOWS_EXE"]], self.SAMPLE, "\r\n", [
-            ("TH2.EXE", b"fogging 0", None, {}, OK, b"fogging 1"),  # one byte written
-            ("th2.exe", GROWS, None, {}, OK, GROWS + b"\r\nfogging 1\r\n"),
-            ("thx.exe", CFG, None, {}, "", CFG),
-            ("th2.exe", None, None, {}, FAILED, False),
-            ("th2.exe", SPARSE, full_disk, {}, FAILED, SPARSE)])
+            Row("TH2.EXE", b"fogging 0", OK, b"fogging 1"),  # one byte written
+            Row("th2.exe", GROWS, OK, GROWS + b"\r\nfogging 1\r\n", path=system_drive),  # no copy
+            Row("thx.exe", CFG, "", CFG),
+            Row("th2.exe", None, FAILED, None),
+            Row("th2.exe", SPARSE, FAILED, SPARSE, setup=full_disk),
+            Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, path=system_drive),
+            Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=CFG),  # another folder's copy
+            Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=read_only,
+                path=system_drive)], copy_of)
         # What the real registry API wrote for the sample adapter.
         out = run(["wine", "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"], "/").stdout
         self.assertEqual(re.findall(rb"^    (\w+)FogEnable    REG_BINARY    (\w+)", out, re.M),
@@ -152,7 +193,7 @@ class Wine(unittest.TestCase):
     def test_console(self):
         for key in ["x", "\u00e9", "\x1b[A", "\x1b[2~", "\x1bOP"]:
             child = pexpect.spawn("wine", [ENV["FOGSWITCH_WINDOWS_EXE"]], encoding="utf-8",
-                                  cwd=game(self, "", None), timeout=60)
+                                  cwd=game(self.addCleanup, "", None), timeout=60)
             child.expect("(?:\x1b\\[[?0-9;]*[A-Za-z])*".join(map(re.escape, "exit...")))
             self.assertEqual(child.expect([pexpect.EOF, pexpect.TIMEOUT], timeout=0.5), 1, key)
             child.send(key)
@@ -163,13 +204,15 @@ class Wine(unittest.TestCase):
 class Executable(unittest.TestCase):
     # Every Windows from 2000 SP4 and XP SP3 on has these ("Minimum supported client").
     ALLOWED = set("""RegCloseKey RegOpenKeyExA RegQueryValueExA RegSetValueExA CloseHandle
-        CreateFileA CreateSemaphoreW DeleteCriticalSection EnterCriticalSection FreeLibrary
-        GetConsoleMode GetCurrentThreadId GetFileSizeEx GetFileType GetLastError GetModuleHandleA
-        GetModuleHandleW GetProcAddress GetStartupInfoA GetStdHandle InitializeCriticalSection
-        IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW MultiByteToWideChar
-        ReadConsoleInputW ReadFile ReleaseSemaphore SetConsoleMode SetEndOfFile SetFilePointerEx
-        SetLastError SetUnhandledExceptionFilter Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue
-        VirtualProtect VirtualQuery WaitForSingleObject WideCharToMultiByte WriteFile""".split())
+        CreateFileA CreateFileW CreateSemaphoreW DeleteCriticalSection EnterCriticalSection
+        FlushFileBuffers FreeLibrary GetConsoleMode GetCurrentDirectoryW GetCurrentThreadId
+        GetEnvironmentVariableW GetFileSizeEx GetFileType GetLastError GetLongPathNameW
+        GetModuleHandleA GetModuleHandleW GetProcAddress GetStartupInfoA GetStdHandle
+        GetSystemWindowsDirectoryW InitializeCriticalSection IsDBCSLeadByteEx LeaveCriticalSection
+        LoadLibraryA LoadLibraryW MultiByteToWideChar ReadConsoleInputW ReadFile ReleaseSemaphore
+        SetConsoleMode SetEndOfFile SetFilePointerEx SetLastError SetUnhandledExceptionFilter Sleep
+        TlsAlloc TlsFree TlsGetValue TlsSetValue VirtualProtect VirtualQuery WaitForSingleObject
+        WideCharToMultiByte WriteFile""".split())
 
     def test_executable_and_release(self):
         exe, source, epoch = Path(ENV["FOGSWITCH_WINDOWS_EXE"]), ENV["FOGSWITCH_SOURCE"], ENV["FOGSWITCH_EPOCH"]
@@ -185,7 +228,7 @@ class Executable(unittest.TestCase):
         self.assertEqual(re.findall(r"xmlns\S*|level=\S*|uiAccess=\S*", trust), [
             'xmlns="urn:schemas-microsoft-com:asm.v3">', 'level="requireAdministrator"', 'uiAccess="false"/>'])
         # The same exe and archive again, in a folder of another name, from the toolchain file alone.
-        other = game(self, "", None) / "another build"
+        other = game(self.addCleanup, "", None) / "another build"
         quietly("cmake", "-S", source, "-B", other, f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-i686.cmake",
                 f"-DFOGSWITCH_SOURCE_DATE_EPOCH={epoch}")
         quietly("cmake", "--build", other, "-j2", "--target", "fogswitch", "package")

@@ -131,43 +131,63 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   }
 }
 
-// A game folder in memory. Its cam.cfg can fail to read, grow or close, or fail a write after
-// `budget` more bytes.
+enum class Fault { kNone, kRead, kResize, kFlush, kClose };
+
+// cam.cfg and its per-user copy before and after a run, each unchanged where "after" is unset.
+struct GameRow {
+  std::optional<std::string> before{}, after{};
+  Fault fault = Fault::kNone;
+  std::size_t budget = SIZE_MAX;  // bytes written before a write fails
+  std::uint64_t limit = kMaxConfigSize;
+  std::optional<std::string> copy{}, copy_after{};
+};
+
+// A game folder in memory: cam.cfg and its per-user copy, each there or not. The first one there
+// can fail as the row says.
 struct FakeFolder final : GameFolder {
-  FakeFolder(std::optional<std::string> config, std::string failing, std::size_t bytes)
-      : cam_cfg(std::move(config)), fail(std::move(failing)), budget(bytes) {}
-  std::optional<std::string> cam_cfg;
-  std::string fail;
+  explicit FakeFolder(const GameRow& row)
+      : files{row.before, row.copy}, fault(row.fault), budget(row.budget) {}
+  std::optional<std::string> files[2];
+  Fault fault;
   std::size_t budget;
 
   bool HasEntryMatching(const char* pattern) override { return pattern == "th*2*.exe"s; }
-  std::unique_ptr<UpdateFile> OpenForUpdate(const char* name) override {
-    return cam_cfg && name == "cam.cfg"s ? std::make_unique<File>(*this) : nullptr;
+  std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
+    std::vector<std::unique_ptr<UpdateFile>> opened;
+    for (auto& file : files) {
+      if (file && name == "cam.cfg"s) opened.push_back(std::make_unique<File>(*this, *file));
+    }
+    return opened;
   }
 
   struct File final : UpdateFile {
-    explicit File(FakeFolder& folder) : f(folder) {}
-    std::optional<std::uint64_t> Size() override { return f.cam_cfg->size(); }
+    File(FakeFolder& folder, std::string& bytes)
+        : f(folder), data(bytes), faulty(&bytes == &*folder.files[folder.files[0] ? 0 : 1]) {}
+    std::optional<std::uint64_t> Size() override { return data.size(); }
     std::optional<std::size_t> Read(char* buffer, std::size_t count) override {
-      if (f.fail == "read") return std::nullopt;
-      const std::size_t got = f.cam_cfg->copy(buffer, count, at);
+      if (Fails(Fault::kRead)) return std::nullopt;
+      const std::size_t got = data.copy(buffer, count, at);
       at += got;
       return got;
     }
-    bool WriteAt(std::uint64_t offset, const char* data, std::size_t count) override {
-      EXPECT_LE(offset + count, f.cam_cfg->size()) << "a write past the end it grew the file to";
-      const std::size_t n = std::min(count, f.budget);
-      f.cam_cfg->replace(offset, n, data, n);
-      f.budget = n == count ? f.budget - n : SIZE_MAX;  // one failure; the undo succeeds
+    bool WriteAt(std::uint64_t offset, const char* bytes, std::size_t count) override {
+      EXPECT_LE(offset + count, data.size()) << "a write past the end it grew the file to";
+      const std::size_t n = faulty ? std::min(count, f.budget) : count;
+      data.replace(offset, n, bytes, n);
+      if (faulty) f.budget = n == count ? f.budget - n : SIZE_MAX;  // one failure; the undo works
       return n == count;
     }
     bool Resize(std::uint64_t length) override {  // a growth that fails may leave part of it
-      const bool fails = f.fail == "resize" && length > f.cam_cfg->size();
-      f.cam_cfg->resize(fails ? (f.cam_cfg->size() + length) / 2 : length);
+      const bool fails = Fails(Fault::kResize) && length > data.size();
+      data.resize(fails ? (data.size() + length) / 2 : length);
       return !fails;
     }
-    bool Close() override { return f.fail != "close"; }
+    bool Flush() override { return !Fails(Fault::kFlush); }
+    bool Close() override { return !Fails(Fault::kClose); }
+    bool Fails(Fault kind) const { return faulty && f.fault == kind; }
     FakeFolder& f;
+    std::string& data;
+    bool faulty;
     std::size_t at = 0;
   };
 };
@@ -177,46 +197,52 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const std::string failed =
       trying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
   const std::string cfg = "a 1\r\nfogging 0\r\n", on = "a 1\r\nfogging 1\r\n";
-  struct Row {
-    std::optional<std::string> before, after;
-    const char* fail = "";
-    std::size_t budget = SIZE_MAX;
-    std::uint64_t limit = kMaxConfigSize;
+  const std::vector<GameRow> edits = {
+      {.before = "a\r\nfogging 1\r\nb", .fault = Fault::kResize, .budget = 0},
+      {.before = "a\r\nfogging \r\nb\r\n", .after = "a\r\nfogging 1\r\nb\r\n"},
+      {.before = "a\nfogging \nb\n", .after = "a\nfogging 1\nb\n"},
+      {.before = "fogging ", .after = "fogging 1"},
+      {.before = "xfogging 0\nfogging 0\n", .after = "xfogging 0\nfogging 1\n"},
+      // After a CR LF wins over the first line; only the byte that changes is written.
+      {.before = "fogging 0\r\nb\r\nfogging 0\r\nc",
+       .after = "fogging 0\r\nb\r\nfogging 1\r\nc",
+       .budget = 1},
+      {.before = "a\0b\r\nfogging 0\r\n"s, .after = "a\0b\r\nfogging 1\r\n"s},
+      {.before = "", .after = "fogging 1\r\n"},
+      {.before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
+      {.before = "Fogging 0\r\nfogging0\r\na\rfogging 0",
+       .after = "Fogging 0\r\nfogging0\r\na\rfogging 0\r\nfogging 1\r\n"},
+      {.before = std::string(200000, 'x') + "\r\nfogging 0",
+       .after = std::string(200000, 'x') + "\r\nfogging 1"},
+      {.before = cfg, .after = on, .limit = cfg.size()},
+      {.before = cfg, .after = on, .copy = cfg, .copy_after = on},
   };
-  const std::vector<Row> edits = {
-      {"a\r\nfogging 1\r\nb\r\n", "a\r\nfogging 1\r\nb\r\n", "resize", 0},
-      {"a\r\nfogging \r\nb\r\n", "a\r\nfogging 1\r\nb\r\n"},
-      {"a\nfogging \nb\n", "a\nfogging 1\nb\n"},
-      {"fogging ", "fogging 1"},
-      {"xfogging 0\r\nfogging 0\r\n", "xfogging 0\r\nfogging 1\r\n"},
-      {"a\0b\r\nfogging 0\r\n"s, "a\0b\r\nfogging 1\r\n"s},
-      {"", "fogging 1\r\n"},
-      {"a 1\n", "a 1\nfogging 1\r\n"},
-      {"Fogging 0\r\nfogging0\r\na\rfogging 0",
-       "Fogging 0\r\nfogging0\r\na\rfogging 0\r\nfogging 1\r\n"},
-      {std::string(200000, 'x') + "\r\nfogging 0", std::string(200000, 'x') + "\r\nfogging 1"},
-      {cfg, on, "", SIZE_MAX, cfg.size()},
-  };
-  // Each is reported, and leaves the file as it was.
-  const std::vector<Row> failures = {
-      {std::nullopt, std::nullopt},
-      {cfg, cfg, "read"},
-      {cfg, cfg, "", SIZE_MAX, cfg.size() - 1},
-      {"a 1", "a 1", "resize"},
-      {"a 1\r\nb 2", "a 1\r\nb 2", "", 5},
-      {"fogging \r\nabc\r\n", "fogging \r\nabc\r\n", "", 3},
-      {cfg, on, "close"},
+  // Each is reported; a file whose edit failed is left as it was.
+  const std::vector<GameRow> failures = {
+      {},
+      {.before = cfg, .fault = Fault::kRead},
+      {.before = cfg, .limit = cfg.size() - 1},
+      {.before = "a 1", .fault = Fault::kResize},
+      {.before = "a 1\r\nb 2", .budget = 5},
+      {.before = "fogging \r\nabc\r\n", .budget = 3},
+      {.before = cfg, .after = on, .fault = Fault::kClose},
+      // The copy's edit stays when the other one fails.
+      {.before = cfg, .fault = Fault::kFlush, .copy = cfg, .copy_after = on},
   };
   for (const bool ok : {true, false}) {
-    for (const Row& row : ok ? edits : failures) {
-      SCOPED_TRACE(::testing::PrintToString(row.before) + " " + row.fail);
-      FakeFolder folder(row.before, row.fail, row.budget);
+    const std::vector<GameRow>& rows = ok ? edits : failures;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      SCOPED_TRACE((ok ? "edit " : "failure ") + std::to_string(i));
+      const GameRow& row = rows[i];
+      FakeFolder folder(row);
       EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }),
                 ok ? trying + "successful.\n" : failed);
-      EXPECT_EQ(folder.cam_cfg, row.after);
+      const auto after = row.after ? row.after : row.before;
+      EXPECT_EQ(folder.files[0], after);
+      EXPECT_EQ(folder.files[1], row.copy_after ? row.copy_after : row.copy);
       if (!ok) continue;
       Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
-      EXPECT_EQ(folder.cam_cfg, row.after) << "a second run changed it";
+      EXPECT_EQ(folder.files[0], after) << "a second run changed it";
     }
   }
 }

@@ -54,6 +54,8 @@ class PosixFile final : public UpdateFile {
     return ftruncate(fd_, static_cast<off_t>(length)) == 0;
   }
 
+  bool Flush() override { return fsync(fd_) == 0; }
+
   bool Close() override {
     if (fd_ < 0) return true;
     const int fd = fd_;
@@ -81,11 +83,19 @@ class WorkingDirectory final : public GameFolder {
     return found;
   }
 
-  std::unique_ptr<UpdateFile> OpenForUpdate(const char* name) override {
-    // Non-blocking, so a FIFO in the file's place can't hang the run; only a regular file is
-    // edited.
+  // There are no per-user copies here: only the folder's own file.
+  std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
+    std::vector<std::unique_ptr<UpdateFile>> files;
+    // Non-blocking, so a FIFO in the file's place can't hang the run.
     const int fd = open(name, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0 && errno == ENOENT) return files;
+    files.push_back(fd < 0 ? nullptr : RegularFile(fd));
+    return files;
+  }
+
+ private:
+  // Only a regular file is edited.
+  static std::unique_ptr<UpdateFile> RegularFile(int fd) {
     auto file = std::make_unique<PosixFile>(fd);
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;

@@ -3,6 +3,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstring>
+#include <cwctype>
+#include <string>
+
 namespace fogswitch {
 namespace {
 
@@ -40,6 +44,8 @@ class WindowsFile final : public UpdateFile {
     return MoveTo(length) && SetEndOfFile(handle_) != 0;
   }
 
+  bool Flush() override { return FlushFileBuffers(handle_) != 0; }
+
   bool Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return true;
     const HANDLE handle = handle_;
@@ -57,6 +63,65 @@ class WindowsFile final : public UpdateFile {
   HANDLE handle_;
 };
 
+// A string from a call that fills a buffer of `size` characters and returns the text's length,
+// or the size it needs when the buffer is too small, or 0 when it fails (then empty).
+template <typename Call>
+std::wstring Fetch(Call call) {
+  std::wstring text;
+  DWORD size = MAX_PATH;
+  for (int tries = 0; tries < 3; ++tries) {
+    text.resize(size);
+    const DWORD length = call(text.data(), size);
+    if (length < size) {
+      text.resize(length);
+      return text;
+    }
+    size = length;
+  }
+  return {};
+}
+
+// Where Windows Vista and later keep the copy of a file that a program without a manifest, like
+// the game, wrote in a protected folder without the right to: the copy the game reads from then
+// on. Its path leaves out the drive, so it only stands for a folder on the system drive. Empty
+// when there is none to look for (Windows XP has no LOCALAPPDATA and no such copies).
+std::wstring VirtualStoreCopy(const std::wstring& name) {
+  const std::wstring current =
+      Fetch([](wchar_t* text, DWORD size) { return GetCurrentDirectoryW(size, text); });
+  // The copy's path has the folder's long names, whatever form the folder was entered by.
+  std::wstring folder = Fetch(
+      [&](wchar_t* text, DWORD size) { return GetLongPathNameW(current.c_str(), text, size); });
+  if (folder.empty()) folder = current;
+  const std::wstring windows =
+      Fetch([](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
+  const std::wstring local = Fetch([](wchar_t* text, DWORD size) {
+    return GetEnvironmentVariableW(L"LOCALAPPDATA", text, size);
+  });
+  if (local.empty() || windows.empty() || folder.size() < 3 || folder.compare(1, 2, L":\\") != 0 ||
+      std::towupper(folder[0]) != std::towupper(windows[0])) {
+    return {};
+  }
+  std::wstring below_drive = folder.substr(2);
+  if (below_drive.back() == L'\\') below_drive.pop_back();
+  return local + L"\\VirtualStore" + below_drive + L"\\" + name;
+}
+
+// Opens a file as fopen's "r+b" would: existing files only, never truncated, shared with other
+// readers and writers. A missing file is left out; a read-only file, a folder or a device in its
+// place is a null entry.
+void OpenIfThere(const wchar_t* path, std::vector<std::unique_ptr<UpdateFile>>& files) {
+  const HANDLE handle =
+      CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) files.push_back(nullptr);
+    return;
+  }
+  auto file = std::make_unique<WindowsFile>(handle);
+  files.push_back(GetFileType(handle) == FILE_TYPE_DISK ? std::move(file) : nullptr);
+}
+
 class WorkingDirectory final : public GameFolder {
  public:
   bool HasEntryMatching(const char* pattern) override {
@@ -68,16 +133,13 @@ class WorkingDirectory final : public GameFolder {
     return true;
   }
 
-  std::unique_ptr<UpdateFile> OpenForUpdate(const char* name) override {
-    // Like fopen's "r+b": existing files only, never truncated, shared with other readers and
-    // writers. A read-only file or a directory fails to open.
-    const HANDLE handle =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    auto file = std::make_unique<WindowsFile>(handle);
-    if (GetFileType(handle) != FILE_TYPE_DISK) return nullptr;
-    return file;
+  std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
+    const std::wstring wide_name(name, name + std::strlen(name));
+    std::vector<std::unique_ptr<UpdateFile>> files;
+    OpenIfThere(wide_name.c_str(), files);
+    const std::wstring copy = VirtualStoreCopy(wide_name);
+    if (!copy.empty()) OpenIfThere(copy.c_str(), files);
+    return files;
   }
 };
 
