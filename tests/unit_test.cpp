@@ -8,7 +8,7 @@
 
 #include "driver_fog/driver_fog.h"
 #include "game_fog/game_fog.h"
-#include "platform/win32/key_filter.h"
+#include "platform/win32/key_wait.h"
 
 namespace fogswitch {
 namespace {
@@ -247,20 +247,50 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   }
 }
 
-TEST(EndsKeyWait, KeysThatTypeOrHaveAnExtendedCodeEndItOthersDont) {
+// The Windows key wait: how many console reads it makes before it ends.
+TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
+  struct Read {
+    ConsoleEvent event;
+    bool ok = true;
+    unsigned long count = 1;
+  };
+  const auto down = [](unsigned short key, char16_t c = 0) { return Read{{true, true, key, c}}; };
+  const auto up = [](unsigned short key) { return Read{{true, false, key, 0}}; };
+  const Read a = down(0x41, u'a'), focus_or_menu{}, failed{{}, false}, none{{}, true, 0};
+  // Among them Shift, Pause, the Windows key; 0x20 and 0x6F carry a character when typed.
+  std::vector<Read> skipped = {focus_or_menu, up(0x41)};
   using Keys = std::initializer_list<unsigned short>;
+  for (unsigned short key : Keys{0x0B, 0x10, 0x13, 0x20, 0x29, 0x2C, 0x2F, 0x5B, 0x6F, 0x88}) {
+    skipped.push_back(down(key));
+  }
+  struct Row {
+    std::string name;
+    std::vector<Read> reads;
+    std::size_t taken;
+  };
+  std::vector<Row> rows = {
+      {.name = "skipped, then typed", .reads = skipped, .taken = skipped.size() + 1},
+      {.name = "a failed read", .reads = {focus_or_menu, failed, a}, .taken = 2},
+      {.name = "a read of no event", .reads = {focus_or_menu, none, a}, .taken = 2},
+      {.name = "é on an OEM key, UTF-8 console", .reads = {down(0xDE, u'\u00e9'), a}, .taken = 1},
+  };
+  rows[0].reads.insert(rows[0].reads.end(), {a, a});
   // Clear, Page Up to the down arrow, Insert, Delete, F1 to F24, each with its neighbours.
   for (unsigned short key : Keys{0x0C, 0x21, 0x28, 0x2D, 0x2E, 0x70, 0x87}) {
-    EXPECT_TRUE(EndsKeyWait({true, true, key, 0})) << key;
-    EXPECT_FALSE(EndsKeyWait({true, false, key, 0})) << key << " released";
+    rows.push_back(
+        {.name = "key " + std::to_string(key), .reads = {up(key), down(key), a}, .taken = 2});
   }
-  // Among them Shift, Pause, the Windows key; 0x20 and 0x6F carry a character when typed.
-  for (unsigned short key : Keys{0x0B, 0x10, 0x13, 0x20, 0x29, 0x2C, 0x2F, 0x5B, 0x6F, 0x88}) {
-    EXPECT_FALSE(EndsKeyWait({true, true, key, 0})) << key;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::size_t taken = 0;
+    WaitForKeyEvent([&](ConsoleEvent& event, unsigned long& count) {
+      const Read& next = row.reads.at(taken++);  // throws when the wait reads on past them
+      event = next.event;
+      count = next.count;
+      return next.ok;
+    });
+    EXPECT_EQ(taken, row.taken);
   }
-  // é, typed on an OEM key in a UTF-8 console; a mouse, focus or size event.
-  EXPECT_TRUE(EndsKeyWait({true, true, 0xDE, u'\u00e9'}));
-  EXPECT_FALSE(EndsKeyWait({false, false, 0, 0}));
 }
 
 }  // namespace

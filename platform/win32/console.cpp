@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/win32/key_filter.h"
+#include "platform/win32/key_wait.h"
 
 namespace fogswitch {
 
@@ -25,19 +25,17 @@ void WaitForKey() {
   const bool have_mode = GetConsoleMode(console, &saved_mode) != 0;
   SetConsoleMode(console, 0);
   // Keys pressed while the steps ran are still waiting here and count.
-  for (;;) {
+  WaitForKeyEvent([console](ConsoleEvent& event, unsigned long& count) {
     INPUT_RECORD record{};
-    DWORD count = 0;
-    if (!ReadConsoleInputW(console, &record, 1, &count) || count == 0) break;
-    ConsoleEvent event;
+    const bool ok = ReadConsoleInputW(console, &record, 1, &count) != 0;
     event.is_key = record.EventType == KEY_EVENT;
     if (event.is_key) {
       event.key_down = record.Event.KeyEvent.bKeyDown != FALSE;
       event.virtual_key = record.Event.KeyEvent.wVirtualKeyCode;
       event.character = static_cast<char16_t>(record.Event.KeyEvent.uChar.UnicodeChar);
     }
-    if (EndsKeyWait(event)) break;
-  }
+    return ok;
+  });
   if (have_mode) SetConsoleMode(console, saved_mode);
   CloseHandle(console);
 }

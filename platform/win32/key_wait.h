@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace fogswitch {
 
 // One console input event, as far as the key wait cares.
@@ -14,5 +16,10 @@ struct ConsoleEvent {
 // keys with an extended key code (cursor and editing keys, function keys). Releases, lone
 // modifier and lock keys, and all other events don't.
 bool EndsKeyWait(const ConsoleEvent& event);
+
+// Reads console input events, oldest first, until one ends the wait. `read` reads the next one
+// as ReadConsoleInput does: false when the read fails, else `count` events (0 or 1) were read. A
+// failed read, or one of no event, ends the wait too: there is nothing more to wait for.
+void WaitForKeyEvent(const std::function<bool(ConsoleEvent& event, unsigned long& count)>& read);
 
 }  // namespace fogswitch

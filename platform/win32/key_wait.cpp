@@ -1,4 +1,4 @@
-#include "platform/win32/key_filter.h"
+#include "platform/win32/key_wait.h"
 
 namespace fogswitch {
 namespace {
@@ -22,6 +22,14 @@ bool HasExtendedCode(unsigned short key) {
 bool EndsKeyWait(const ConsoleEvent& event) {
   if (!event.is_key || !event.key_down) return false;
   return event.character != 0 || HasExtendedCode(event.virtual_key);
+}
+
+void WaitForKeyEvent(const std::function<bool(ConsoleEvent& event, unsigned long& count)>& read) {
+  for (;;) {
+    ConsoleEvent event;
+    unsigned long count = 0;
+    if (!read(event, count) || count == 0 || EndsKeyWait(event)) return;
+  }
 }
 
 }  // namespace fogswitch
