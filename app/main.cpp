@@ -7,7 +7,9 @@
 // Arguments are ignored: the program asks nothing and takes no options.
 int main() {
   fogswitch::PrepareConsole();
-  std::printf("fogswitch v0.04 (built %s) - fog for Thief 2 on ATI display adapters\n", __DATE__);
+  std::printf("fogswitch v" FOGSWITCH_VERSION
+              " (built %s) - fog for Thief 2 on ATI display adapters\n",
+              __DATE__);
   fogswitch::EnableDriverFog();
   fogswitch::EnableGameFog();
   std::printf("Press any key to exit...");

@@ -9,7 +9,7 @@ from subprocess import DEVNULL
 import pexpect
 
 ENV = os.environ
-BANNER = (f"fogswitch v0.04 (built {ENV.get('FOGSWITCH_BUILD_DATE')}) - "
+BANNER = (f"fogswitch v{ENV.get('FOGSWITCH_VERSION')} (built {ENV.get('FOGSWITCH_BUILD_DATE')}) - "
           "fog for Thief 2 on ATI display adapters\n")
 SUMMARY = "Video card registry entries found: {}\nVideo card registry entries modified: {}\n"
 TRYING = "Thief 2 detected. Now trying to enable fog in its cam.cfg ... "
@@ -232,7 +232,7 @@ class Executable(unittest.TestCase):
         quietly("cmake", "-S", source, "-B", other, f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-i686.cmake",
                 f"-DFOGSWITCH_SOURCE_DATE_EPOCH={epoch}")
         quietly("cmake", "--build", other, "-j2", "--target", "fogswitch", "package")
-        archive = "fogswitch-0.04-win32.zip"  # holding the exe, so both are compared
+        archive = f"fogswitch-{ENV['FOGSWITCH_VERSION']}-win32.zip"  # holding the exe, so both are compared
         self.assertEqual((other / archive).read_bytes(), (exe.parent / archive).read_bytes())
         with zipfile.ZipFile(exe.parent / archive) as z:
             self.assertEqual(z.namelist(), ["fogswitch.exe", "README.txt", "LICENSE.txt"])
