@@ -56,6 +56,7 @@ bool WriteEdit(UpdateFile& file, std::string& config, const FogEdit& edit) {
   config.replace(edit.offset, edit.bytes.size(), old_bytes);
   file.WriteAt(edit.offset, config.data() + edit.offset, span(old_size));
   file.Resize(old_size);
+  file.Flush();  // the old bytes back on the disk too, as far as it still can
   return false;
 }
 
