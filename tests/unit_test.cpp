@@ -56,9 +56,7 @@ struct FakeRegistry final : Registry {
     return refused.count(open.at(key) + "/" + name) != 0 ? 5 : kRegSuccess;
   }
   RegStatus RegCloseKey(RegHandle key) override {
-    open.at(key);  // throws when it is not open
-    open.erase(key);
-    return kRegSuccess;
+    return open.erase(key) == 1 ? kRegSuccess : throw std::logic_error("closed, but not open");
   }
 };
 
@@ -66,6 +64,9 @@ const char kMap[] = "HARDWARE\\DEVICEMAP\\VIDEO";
 const std::string kPrefix = "\\Registry\\Machine\\";
 const std::string kAti = "ati2dvag\0\0"s;
 const std::string kLongName(260, 'd');
+
+// MaxObjectNumber's data: a 4-byte number, least significant byte first.
+std::string Dword(std::uint32_t n) { return {char(n), char(n >> 8), char(n >> 16), char(n >> 24)}; }
 
 std::string Summary(int found, int modified) {
   return "Video card registry entries found: " + std::to_string(found) +
@@ -110,23 +111,25 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   const std::string writes =
       "A0 3|" + fog + "A4 3|A5 3|A6 3|A7 3|" + fog + "A8 3|A9 3|" + fog + "A10 3|" + fog;
   const struct {
-    std::string highest;  // MaxObjectNumber; "-" for none
+    std::optional<std::string> highest{};  // MaxObjectNumber's data; none when missing
     std::string output, log;
   } rows[] = {
-      {"\x0a\0\0\0"s, all + Summary(11, 3), map + writes},
-      {"\0\0\0\0"s, first + Summary(1, 1), map + "A0 3|" + fog},
-      {"\0\1\0\0"s, all + Summary(257, 3), map + writes},
-      {"\xff\xff\xff\xff", Summary(0, 0), map},
-      {"\xff\xff\xff\x7f", Summary(-2147483647 - 1, 0), map},
-      {"\1\0\0"s, Summary(0, 0), map},
-      {"-", Summary(0, 0), map},
+      {.highest = Dword(10), .output = all + Summary(11, 3), .log = map + writes},
+      {.highest = Dword(0), .output = first + Summary(1, 1), .log = map + "A0 3|" + fog},
+      {.highest = Dword(256), .output = all + Summary(257, 3), .log = map + writes},
+      {.highest = Dword(0xFFFFFFFF), .output = Summary(0, 0), .log = map},
+      // The count wraps as a 32-bit number would, to the lowest int, which is no slot at all:
+      // one past the highest slot must neither walk 2^31 slots nor print another count.
+      {.highest = Dword(0x7FFFFFFF), .output = Summary(INT32_MIN, 0), .log = map},
+      {.highest = Dword(1).substr(0, 3), .output = Summary(0, 0), .log = map},
+      {.output = Summary(0, 0), .log = map},
   };
-  for (const auto& row : rows) {
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE("row " + std::to_string(i));
     FakeRegistry registry = Machine();
-    registry.keys[kMap]["MaxObjectNumber"] = row.highest;
-    if (row.highest == "-") registry.keys[kMap].erase("MaxObjectNumber");
-    EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), row.output);
-    EXPECT_EQ(registry.log, row.log);
+    if (rows[i].highest) registry.keys[kMap]["MaxObjectNumber"] = *rows[i].highest;
+    EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), rows[i].output);
+    EXPECT_EQ(registry.log, rows[i].log);
     EXPECT_TRUE(registry.open.empty()) << "a key was left open";
   }
 }
@@ -142,33 +145,28 @@ struct GameRow {
   std::optional<std::string> copy{}, copy_after{};
 };
 
-// A game folder in memory: cam.cfg and its per-user copy, each there or not. The first one there
-// can fail as the row says.
-struct FakeFolder final : GameFolder {
-  explicit FakeFolder(const GameRow& row)
-      : files{row.before, row.copy}, fault(row.fault), budget(row.budget) {}
-  std::optional<std::string> files[2];
-  Fault fault;
-  std::size_t budget;
+// A game folder in memory, holding a row's cam.cfg and its per-user copy as "before". The first
+// one there can fail as the row says.
+struct FakeFolder final : GameFolder, GameRow {
+  explicit FakeFolder(const GameRow& row) : GameRow(row) {}
 
   bool HasEntryMatching(const char* pattern) override { return pattern == "th*2*.exe"s; }
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
     std::vector<std::unique_ptr<UpdateFile>> opened;
-    for (auto& file : files) {
-      if (file && name == "cam.cfg"s) opened.push_back(std::make_unique<File>(*this, *file));
-    }
+    for (auto* file : {&before, &copy})
+      if (*file && name == "cam.cfg"s) opened.push_back(std::make_unique<File>(*this, **file));
     return opened;
   }
 
   struct File final : UpdateFile {
     File(FakeFolder& folder, std::string& bytes)
-        : f(folder), data(bytes), faulty(&bytes == &*folder.files[folder.files[0] ? 0 : 1]) {}
+        : f(folder),
+          data(bytes),
+          faulty(&bytes == &*(folder.before ? folder.before : folder.copy)) {}
     std::optional<std::uint64_t> Size() override { return data.size(); }
     std::optional<std::size_t> Read(char* buffer, std::size_t count) override {
       if (Fails(Fault::kRead)) return std::nullopt;
-      const std::size_t got = data.copy(buffer, count, at);
-      at += got;
-      return got;
+      return data.copy(buffer, count, std::exchange(at, std::min(at + count, data.size())));
     }
     bool WriteAt(std::uint64_t offset, const char* bytes, std::size_t count) override {
       EXPECT_LE(offset + count, data.size()) << "a write past the end it grew the file to";
@@ -204,9 +202,7 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
       {.before = "fogging ", .after = "fogging 1"},
       {.before = "xfogging 0\nfogging 0\n", .after = "xfogging 0\nfogging 1\n"},
       // After a CR LF wins over the first line; only the byte that changes is written.
-      {.before = "fogging 0\r\nb\r\nfogging 0\r\nc",
-       .after = "fogging 0\r\nb\r\nfogging 1\r\nc",
-       .budget = 1},
+      {.before = "fogging 0\r\nfogging 0\r\n", .after = "fogging 0\r\nfogging 1\r\n", .budget = 1},
       {.before = "a\0b\r\nfogging 0\r\n"s, .after = "a\0b\r\nfogging 1\r\n"s},
       {.before = "", .after = "fogging 1\r\n"},
       {.before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
@@ -238,58 +234,50 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
       EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }),
                 ok ? trying + "successful.\n" : failed);
       const auto after = row.after ? row.after : row.before;
-      EXPECT_EQ(folder.files[0], after);
-      EXPECT_EQ(folder.files[1], row.copy_after ? row.copy_after : row.copy);
+      EXPECT_EQ(folder.before, after);
+      EXPECT_EQ(folder.copy, row.copy_after ? row.copy_after : row.copy);
       if (!ok) continue;
       Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
-      EXPECT_EQ(folder.files[0], after) << "a second run changed it";
+      EXPECT_EQ(folder.before, after) << "a second run changed it";
     }
   }
 }
 
-// The Windows key wait: how many console reads it makes before it ends.
+// The Windows key wait reads each row to its end and no further: events it skips, then one that
+// ends the wait.
 TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
   struct Read {
     ConsoleEvent event;
     bool ok = true;
     unsigned long count = 1;
   };
-  const auto down = [](unsigned short key, char16_t c = 0) { return Read{{true, true, key, c}}; };
-  const auto up = [](unsigned short key) { return Read{{true, false, key, 0}}; };
-  const Read a = down(0x41, u'a'), focus_or_menu{}, failed{{}, false}, none{{}, true, 0};
+  const auto key = [](bool down, unsigned short vk, char16_t c = 0) {
+    return Read{{true, down, vk, c}};
+  };
+  const Read focus_or_menu{}, failed{{}, false}, none{{}, true, 0};
+  std::vector<std::vector<Read>> rows = {
+      {focus_or_menu, key(false, 0x41, u'a')},
+      {focus_or_menu, failed},
+      {focus_or_menu, none},
+      {key(true, 0xDE, u'\u00e9')},  // é on an OEM key, in a UTF-8 console
+  };
   // Among them Shift, Pause, the Windows key; 0x20 and 0x6F carry a character when typed.
-  std::vector<Read> skipped = {focus_or_menu, up(0x41)};
   using Keys = std::initializer_list<unsigned short>;
-  for (unsigned short key : Keys{0x0B, 0x10, 0x13, 0x20, 0x29, 0x2C, 0x2F, 0x5B, 0x6F, 0x88}) {
-    skipped.push_back(down(key));
-  }
-  struct Row {
-    std::string name;
-    std::vector<Read> reads;
-    std::size_t taken;
-  };
-  std::vector<Row> rows = {
-      {.name = "skipped, then typed", .reads = skipped, .taken = skipped.size() + 1},
-      {.name = "a failed read", .reads = {focus_or_menu, failed, a}, .taken = 2},
-      {.name = "a read of no event", .reads = {focus_or_menu, none, a}, .taken = 2},
-      {.name = "é on an OEM key, UTF-8 console", .reads = {down(0xDE, u'\u00e9'), a}, .taken = 1},
-  };
-  rows[0].reads.insert(rows[0].reads.end(), {a, a});
-  // Clear, Page Up to the down arrow, Insert, Delete, F1 to F24, each with its neighbours.
-  for (unsigned short key : Keys{0x0C, 0x21, 0x28, 0x2D, 0x2E, 0x70, 0x87}) {
-    rows.push_back(
-        {.name = "key " + std::to_string(key), .reads = {up(key), down(key), a}, .taken = 2});
-  }
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (unsigned short vk : Keys{0x0B, 0x10, 0x13, 0x20, 0x29, 0x2C, 0x2F, 0x5B, 0x6F, 0x88})
+    rows[0].insert(rows[0].end() - 1, key(true, vk));
+  rows[0].push_back(key(true, 0x41, u'a'));
+  // Clear, Page Up to the down arrow, Insert, Delete, F1 to F24, each with its neighbours above.
+  for (unsigned short vk : Keys{0x0C, 0x21, 0x28, 0x2D, 0x2E, 0x70, 0x87})
+    rows.push_back({key(false, vk), key(true, vk)});
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE("row " + std::to_string(i));
     std::size_t taken = 0;
     WaitForKeyEvent([&](ConsoleEvent& event, unsigned long& count) {
-      const Read& next = row.reads.at(taken++);  // throws when the wait reads on past them
-      event = next.event;
-      count = next.count;
+      const Read& next = rows[i].at(taken++);  // throws when the wait reads on past the row
+      std::tie(event, count) = std::tie(next.event, next.count);
       return next.ok;
     });
-    EXPECT_EQ(taken, row.taken);
+    EXPECT_EQ(taken, rows[i].size());
   }
 }
 
