@@ -71,7 +71,8 @@ def read_only(path):
 # (and a user namespace when not root, which Debian's kernel allows), holding th2.exe and the
 # folder's cam.cfg, its zeros a hole that takes no room. $FULL_DISK_BEFORE and $FULL_DISK_AFTER
 # run around the program there; then the folder's own cam.cfg gets what the tmpfs's holds.
-FULL_DISK = ["unshare", "--mount"] + ([] if ROOT else ["--map-current-user", "--keep-caps"]) + [
+NAMESPACE = ["unshare", "--mount"] + ([] if ROOT else ["--map-current-user", "--keep-caps"])
+FULL_DISK = NAMESPACE + [
     "sh", "-c", """exec 3<>cam.cfg; mount -t tmpfs -o size=16k tmpfs . && cd "$PWD" || exit 99
     { touch th2.exe; dd bs=4k conv=sparse of=cam.cfg <&3; dd if=/dev/zero of=fill; } 2>/dev/null
     eval "$FULL_DISK_BEFORE"; "$@"; status=$?; eval "$FULL_DISK_AFTER"
@@ -92,7 +93,7 @@ def check_game_folders(test, command, steps, end, rows, copy_of=None):
     for i, row in enumerate(rows):
         with test.subTest(row=i), ExitStack() as stack:
             d = game(stack.callback, row.marker, row.before, row.path)
-            if row.wrap and call(row.wrap[:-4] + ["mount", "-t", "tmpfs", "tmpfs", d]).returncode:
+            if row.wrap and call(NAMESPACE + ["mount", "-t", "tmpfs", "tmpfs", d]).returncode:
                 test.skipTest("can't mount a tmpfs in a mount namespace of our own here")
             copy = copy_of and copy_of(d)
             if row.copy is not None:
