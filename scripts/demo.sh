@@ -11,7 +11,7 @@ cmake --build --preset windows >/dev/null
 exe=$PWD/build/windows/fogswitch.exe
 
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/prefix TMPDIR=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$work/game" "$WINEPREFIX"
 cp sample/game/* "$work/game/"

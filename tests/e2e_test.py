@@ -166,7 +166,8 @@ class Wine(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        ENV.update(WINEPREFIX=tempfile.mkdtemp(dir=os.getcwd()), WINEDEBUG="-all",
+        prefix = tempfile.mkdtemp(dir=os.getcwd())  # also the server's folder, gone with it
+        ENV.update(WINEPREFIX=prefix, TMPDIR=prefix, WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono or Gecko set-up
         cls.addClassCleanup(shutil.rmtree, ENV["WINEPREFIX"])
         cls.addClassCleanup(call, ["wineserver", "-k"])
