@@ -27,10 +27,11 @@ AS_NOBODY = dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_group
 
 
 # Every child without a terminal of its own: a session of its own, so the program doesn't wait
-# for a key, no input, and a time limit. Its output is captured unless told otherwise.
+# for a key, no input, and a time limit, after which coreutils' timeout kills its whole process
+# group, the children it started included. Its output is captured unless told otherwise.
 def call(cmd, timeout=30, **options):
-    return subprocess.run(cmd, stdin=DEVNULL, start_new_session=True, timeout=timeout,
-                          **{"capture_output": True, **options})
+    return subprocess.run(["timeout", "-s", "KILL", str(timeout), *cmd], stdin=DEVNULL, start_new_session=True,
+                          timeout=timeout + 10, **{"capture_output": True, **options})
 
 
 # Wine's tools leave services behind that would hold captured output open.
@@ -142,7 +143,7 @@ class Native(unittest.TestCase):
             with self.subTest(key=key):
                 killed = isinstance(key, signal.Signals)
                 child = pexpect.spawn("sh", ["-c", self.SCRIPT.format("<&-" if killed else '<"$0"'),
-                                             str(self.exe)], encoding="utf-8", timeout=10)
+                                             str(self.exe)], encoding="utf-8", timeout=5)
                 child.expect_exact(PROMPT)
                 m = re.fullmatch(r"([0-9a-f:]+)\r\npid=(\d+)\r\n(.*)", child.before, re.S)
                 fds = [os.readlink(f"/proc/{m[2]}/fd/{fd}") for fd in (0, 2)]
@@ -210,7 +211,8 @@ class Wine(unittest.TestCase):
             self.assertEqual(child.expect([pexpect.EOF, pexpect.TIMEOUT], timeout=0.5), 1, key)
             child.send(key)
             child.expect(pexpect.EOF, timeout=10)
-            self.assertEqual(child.wait(), 0, key)
+            child.close()  # waits a moment, then ends it by force
+            self.assertEqual(child.exitstatus, 0, key)
 
 
 # The archive fogswitch.exe ships in: its packing refuses an exe that would not start on Windows
