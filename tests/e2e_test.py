@@ -161,9 +161,10 @@ class Native(unittest.TestCase):
 # adapter lives only as long as the server: each test that needs it registers it.
 class Wine(unittest.TestCase):
     SAMPLE = "RADEON 9800 PRO (sample) ... fixed.\n" + SUMMARY.format(1, 1)
-    # Started anew, Wine rewrites the device map; once it has booted, it leaves it alone.
-    REGISTER = "wineserver -p10; wine wineboot >/dev/null 2>&1 && wine regedit /S {}".format(
-        Path(ENV.get("FOGSWITCH_SOURCE", ""), "sample/adapter.reg"))
+    # A server of its own, wherever this runs; started anew, Wine rewrites the device map, and
+    # once it has booted, it leaves it alone.
+    REGISTER = ("{ wineserver -k; wineserver -w; wineserver -p10; } 2>/dev/null; wine wineboot >/dev/null 2>&1 && "
+                f"wine regedit /S '{ENV.get('FOGSWITCH_SOURCE', '')}/sample/adapter.reg'")
 
     @classmethod
     def setUpClass(cls):
@@ -192,9 +193,8 @@ class Wine(unittest.TestCase):
             Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=read_only,
                 path=system_drive),
             # Last: the server must see the full disk, so one of its own runs in the namespace.
-            Row("", SPARSE, FAILED, SPARSE, wrap=FULL_DISK, setup=lambda d: quietly(
-                "sh", "-c", "wineserver -k; wineserver -w"), options=dict(env=dict(
-                    ENV, FULL_DISK_BEFORE=self.REGISTER, FULL_DISK_AFTER="wineserver -k")))],
+            Row("", SPARSE, FAILED, SPARSE, wrap=FULL_DISK, options=dict(env=dict(
+                ENV, FULL_DISK_BEFORE=self.REGISTER, FULL_DISK_AFTER="wineserver -k")))],
             copy_of)
         # What the real registry API wrote for the sample adapter.
         out = call(["wine", "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"]).stdout
