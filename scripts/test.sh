@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # A test skipped for lack of rights passes in ctest's eyes; say why it was skipped.
-skips() { grep -h -o "(__main__[^)]*) \.\.\. skipped .*" "build/$1/Testing/Temporary/LastTest.log" || true; }
+skips() { grep -h -o "[^ ].* \.\.\. skipped .*" "build/$1/Testing/Temporary/LastTest.log" || true; }
 
 scripts/setup.sh all
 
