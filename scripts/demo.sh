@@ -1,37 +1,66 @@
 #!/usr/bin/env bash
 # Builds fogswitch.exe and runs it under Wine on a copy of the sample game folder, with a sample
 # ATI adapter registered in a throwaway Wine prefix; shows the registry values and cam.cfg before
-# and after. Nothing in the repository or in your own Wine prefix is changed.
+# and after. Nothing in the repository or in your own Wine prefix is changed. On a machine that
+# runs no 32-bit programs, Wine runs a 64-bit build of the same sources instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh all >&2
-cmake --preset windows >/dev/null
-cmake --build --preset windows >/dev/null
-exe=$PWD/build/windows/fogswitch.exe
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix TMPDIR=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+
+# Runs a step with its output kept aside; one that fails says which step and why, and ends the demo.
+step() {
+  local what=$1 status=0
+  shift
+  "$@" >"$work/step.log" 2>&1 </dev/null || status=$?
+  if [[ $status -ne 0 ]]; then
+    echo "demo: $what failed (status $status):" >&2
+    grep -v '^\s*$' "$work/step.log" | tail -n 2 >&2
+    exit 1
+  fi
+}
+
+# Which build Wine can run here, tried rather than guessed.
+wine64=/usr/lib/wine/wine64
+if wine --version >/dev/null 2>&1 </dev/null; then
+  wine=wine preset=windows runs="fogswitch.exe (32-bit)"
+elif "$wine64" --version >/dev/null 2>&1 </dev/null; then
+  wine=$wine64 preset=windows64 runs="its 64-bit build (this machine runs no 32-bit programs)"
+  export WINELOADER=$wine64 WINEARCH=win64
+else
+  echo "demo: Wine can run neither build here: 'wine --version' and '$wine64 --version' both fail." >&2
+  exit 1
+fi
+echo "Windows program under Wine: $runs"
+step "Configuring the $preset build" cmake --preset "$preset"
+step "Building the $preset build" cmake --build --preset "$preset"
+exe=$PWD/build/$preset/fogswitch.exe
+
 mkdir -p "$work/game" "$WINEPREFIX"
 cp sample/game/* "$work/game/"
 cp sample/adapter.reg "$work/"
 
 echo "Preparing a throwaway Wine prefix..." >&2
-wineserver -p </dev/null >/dev/null 2>&1  # the device map lives only as long as the server
-wine wineboot -i </dev/null >/dev/null 2>&1
-(cd "$work" && wine regedit /S adapter.reg </dev/null)
+step "Starting a Wine server" wineserver -p  # the device map lives only as long as the server
+step "Setting up the Wine prefix" "$wine" wineboot -i
+step "Registering the sample adapter" sh -c 'cd "$1" && "$2" regedit /S adapter.reg' sh "$work" "$wine"
 
 adapter='HKLM\System\FogswitchSample\Video\0000'
 show() {
   echo "== $1: registry values of the sample adapter"
-  wine reg query "$adapter" </dev/null | tr -d '\r' | grep '^    '
+  step "Reading the sample adapter's values" "$wine" reg query "$adapter"
+  tr -d '\r' <"$work/step.log" | grep '^    '
   echo "== $1: cam.cfg"
   cat -A "$work/game/cam.cfg"
 }
 
 show before
 echo "== fogswitch.exe output (no console, so it does not wait for a key)"
-(cd "$work/game" && setsid wine "$exe" </dev/null | tr -d '\r')
+step "Running fogswitch.exe" sh -c 'cd "$1/game" && setsid "$2" "$3"' sh "$work" "$wine" "$exe"
+tr -d '\r' <"$work/step.log"
 echo
 show after

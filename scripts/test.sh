@@ -5,17 +5,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# A test skipped for lack of rights passes in ctest's eyes; say why it was skipped.
-skips() { grep -h -o "[^ ].* \.\.\. skipped .*" "build/$1/Testing/Temporary/LastTest.log" || true; }
+# A test skipped for lack of rights passes in ctest's eyes; say why it was skipped. And say which
+# build of the Windows program ran under Wine.
+summary() {
+  grep -h -o -e "[^ ].* \.\.\. skipped .*" -e "^Windows program under Wine: .*" \
+    "build/$1/Testing/Temporary/LastTest.log" || true
+}
 
 scripts/setup.sh all
 
 cmake --preset default -DFOGSWITCH_WINDOWS=ON
 cmake --build --preset default
 ctest --preset default -j2
-skips default
+summary default
 
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan -j2
-skips asan
+summary asan
