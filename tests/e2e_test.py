@@ -68,6 +68,28 @@ def read_only(path):
     return lambda: call(["chattr", "-i", path], check=True)
 
 
+# A link planted in the place of a file, to a file outside that holds what it held; gives what
+# undoes it.
+def planted(link):
+    def setup(path):
+        target = Path(tempfile.mkdtemp(dir=path.parent.parent)) / "target"  # on the same disk
+        target.write_bytes(path.read_bytes())
+        path.unlink()
+        link(path, target)
+        return lambda: shutil.rmtree(target.parent)
+    return setup
+
+
+SYMLINK, HARDLINK = planted(Path.symlink_to), planted(lambda path, target: os.link(target, path))
+
+
+# The file's folder moved aside and a directory link put in its place.
+def folder_link(path):
+    moved = path.parent.rename(path.parent.with_name("moved"))
+    path.parent.symlink_to(moved)
+    return lambda: path.parent.unlink() or moved.rename(path.parent)
+
+
 # The program on a full disk: a 16 KiB tmpfs on the game folder, in a mount namespace of its own
 # (and a user namespace when not root, which Debian's kernel allows), holding th2.exe and the
 # folder's cam.cfg, its zeros a hole that takes no room. $FULL_DISK_BEFORE and $FULL_DISK_AFTER
@@ -82,8 +104,8 @@ FULL_DISK = NAMESPACE + [
 
 # One run in a game folder: its marker files, cam.cfg before, what the game step prints and
 # cam.cfg after; a per-user copy of cam.cfg before and after, a set-up of the copy if there is
-# one, else of the folder (it may give what undoes it), a command to run the program with,
-# options of the run, and where the folder is (else a new one).
+# one, else of the folder's cam.cfg (it may give what undoes it), a command to run the program
+# with, options of the run (a cwd among them), and where the folder is (else a new one).
 Row = namedtuple("Row", "marker before output after copy copy_after setup wrap options path",
                  defaults=(None, None, None, [], {}, None))
 
@@ -100,8 +122,8 @@ def check_game_folders(test, command, steps, end, rows, copy_of=None):
             if row.copy is not None:
                 (folder(stack.callback, copy.parent) / "cam.cfg").write_bytes(row.copy)
             if row.setup:
-                stack.callback(row.setup(copy if row.copy is not None else d) or (lambda: None))
-            r = call(row.wrap + command, cwd=d, **row.options)
+                stack.callback(row.setup(copy if row.copy is not None else d / "cam.cfg") or (lambda: None))
+            r = call(row.wrap + command, **{"cwd": d, **row.options})
             read = lambda f: f.read_bytes() if f.is_file() else None
             test.assertEqual((r.returncode, r.stderr, r.stdout, read(d / "cam.cfg")), (0, b"", (
                 BANNER + steps + row.output + PROMPT).replace("\n", end).encode(), row.after))
@@ -119,10 +141,10 @@ class Native(unittest.TestCase):
         check_game_folders(self, [self.exe, "--help", "/?"], SUMMARY.format(0, 0), "\n", [
             Row("TH_x2Y.EXE", GROWS, OK, GROWS + b"\r\nfogging 1\r\n"),
             Row("thx.exe ath2.exe", CFG, "", CFG),
-            Row("th2.exe", CFG, "", CFG, setup=lambda d: d.chmod(0o333), options=AS_NOBODY),
+            Row("th2.exe", CFG, "", CFG, setup=lambda f: f.parent.chmod(0o333), options=AS_NOBODY),
             Row("th2.exe", None, FAILED, None),
-            Row("th2.exe", None, FAILED, None, setup=lambda d: os.mkfifo(d / "cam.cfg")),
-            Row("th2.exe", CFG, FAILED, CFG, setup=lambda d: (d / "cam.cfg").chmod(0o444),
+            Row("th2.exe", None, FAILED, None, setup=os.mkfifo),
+            Row("th2.exe", CFG, FAILED, CFG, setup=lambda f: f.chmod(0o444),
                 options=AS_NOBODY),
             Row("", SPARSE, FAILED, SPARSE, wrap=FULL_DISK)])
 
@@ -184,11 +206,26 @@ class Wine(unittest.TestCase):
     def test_game_folder_and_registry(self):
         quietly("sh", "-c", self.REGISTER)
         drive_c = Path(ENV["WINEPREFIX"], "drive_c")
-        store = drive_c / "users" / pwd.getpwuid(os.getuid()).pw_name / "AppData/Local/VirtualStore"
+        user = pwd.getpwuid(os.getuid()).pw_name
         system_drive = drive_c / "Program Files/Thief 2"  # Z:, the root, is not the system drive
+        copies_in = lambda profile: lambda d: profile / "AppData/Local/VirtualStore" / d.relative_to(
+            drive_c if d.is_relative_to(drive_c) else "/") / "cam.cfg"
+        run = lambda rows, copy_of: check_game_folders(self, [self.WINE, self.EXE], self.SAMPLE, "\r\n",
+                                                       rows, copy_of)
 
-        copy_of = lambda d: store / d.relative_to(drive_c if d.is_relative_to(drive_c) else "/") / "cam.cfg"
-        check_game_folders(self, [self.WINE, self.EXE], self.SAMPLE, "\r\n", [
+        # The own profile is the one the profile list names, here reached through a link.
+        profile = lambda path: quietly(self.WINE, "reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\"
+                                       "CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-1000", "/v",
+                                       "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d", path, "/f")
+        moved, linked = folder(self.addCleanup, drive_c / "moved"), drive_c / "linked"
+        linked.symlink_to(moved)
+        self.addCleanup(linked.unlink)
+        profile("%SystemDrive%\\linked")
+        run([Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, path=system_drive)], copies_in(moved))
+        profile(f"C:\\users\\{user}")
+
+        link = drive_c / "game link"
+        run([
             Row("TH2.EXE", GROWS, OK, GROWS + b"\r\nfogging 1\r\n", path=system_drive),  # no copy
             Row("thx.exe", CFG, "", CFG),
             Row("th2.exe", None, FAILED, None),
@@ -196,10 +233,17 @@ class Wine(unittest.TestCase):
             Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=CFG),  # another folder's copy
             Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=read_only,
                 path=system_drive),
+            # A game folder reached through a link is fine; links planted below it or below the
+            # profile are not followed.
+            Row("th2.exe", CFG, OK, ON, setup=lambda f: link.symlink_to(f.parent) or link.unlink,
+                options=dict(cwd=link)),
+            *[Row("th2.exe", CFG, FAILED, CFG, setup=plant) for plant in (SYMLINK, HARDLINK)],
+            *[Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=plant, path=system_drive)
+              for plant in (SYMLINK, HARDLINK, folder_link)],
             # Last: the server must see the full disk, so one of its own runs in the namespace.
             Row("", SPARSE, FAILED, SPARSE, wrap=FULL_DISK, options=dict(env=dict(
                 ENV, FULL_DISK_BEFORE=self.REGISTER, FULL_DISK_AFTER="wineserver -k")))],
-            copy_of)
+            copies_in(drive_c / "users" / user))
         # What the real registry API wrote for the sample adapter.
         out = call([self.WINE, "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"]).stdout
         self.assertEqual(re.findall(rb"^    (\w+)FogEnable    REG_BINARY    (\w+)", out, re.M),
