@@ -217,11 +217,10 @@ class Wine(unittest.TestCase):
         profile = lambda path: quietly(self.WINE, "reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\"
                                        "CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-1000", "/v",
                                        "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d", path, "/f")
-        moved, linked = folder(self.addCleanup, drive_c / "moved"), drive_c / "linked"
-        linked.symlink_to(moved)
-        self.addCleanup(linked.unlink)
+        (drive_c / "linked").symlink_to(drive_c / "moved")  # both gone with the prefix
         profile("%SystemDrive%\\linked")
-        run([Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, path=system_drive)], copies_in(moved))
+        run([Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, path=system_drive)],
+            copies_in(drive_c / "moved"))
         profile(f"C:\\users\\{user}")
 
         link = drive_c / "game link"

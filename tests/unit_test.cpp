@@ -1,4 +1,5 @@
-// The steps' cores against fakes of the registry and the game folder, and the key filter.
+// The steps' cores against fakes of the registry and the game folder, the key filter and the
+// choice of the per-user copies of cam.cfg.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "driver_fog/driver_fog.h"
 #include "game_fog/game_fog.h"
 #include "platform/win32/key_wait.h"
+#include "platform/win32/user_copies.h"
 
 namespace fogswitch {
 namespace {
@@ -279,6 +281,79 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
     });
     EXPECT_EQ(taken, rows[i].size());
   }
+}
+
+// Whose per-user copies count, where they lie, and when an opened file is the one asked for.
+TEST(UserCopies, AreTheOwnAndTheStartingUsersInTheirProfilesOnTheSystemDrive) {
+  const auto shown = [](const std::optional<PathBelow>& p) {
+    return p ? p->folder + L"|" + p->rest : L"none";
+  };
+  const struct {
+    unsigned long type;
+    std::wstring data;
+    std::optional<std::wstring> folder;
+  } profiles[] = {
+      {2, L"%systemdrive%\\Users\\a\0"s, L"D:\\Users\\a"},
+      {1, L"C:\\Users\\%b", L"C:\\Users\\%b"},  // stored without its zero
+      {2, L"%USERPROFILE%\\..\\c", {}},
+      {7, L"C:\\Users\\d\0\0"s, {}},
+      {1, L"\0"s, {}},
+  };
+  for (const auto& row : profiles)
+    EXPECT_EQ(ProfileFolder(row.type, row.data, L"D:\\Windows"), row.folder) << row.data.c_str();
+
+  const Account own{L"S-1-5-21-1", L"P", 10};
+  const struct {
+    Account own;
+    std::optional<Account> parent;
+    std::wstring local_app_data;
+    std::vector<std::wstring> folders;
+  } users[] = {
+      {own, Account{L"S-1-5-21-2", L"Q", 9}, L"L", {L"P|AppData\\Local", L"Q|AppData\\Local"}},
+      {{L"S-1-5-21-1", {}, 10}, Account{L"S-1-5-21-2", L"Q", 10}, L"L", {L"L|"}},
+      {{L"S-1-5-21-1", {}, 10}, Account{L"S-1-5-21-2", {}, 9}, L"", {}},
+      {own, Account{L"s-1-5-21-1", L"Q", 9}, L"", {L"P|AppData\\Local"}},
+      {{L"S-1-5-18", L"P", 10}, Account{L"S-1-5-20", L"Q", 9}, L"L", {}},
+      {{L"S-1-5-19", L"P", 10}, Account{L"S-1-5-21-2", L"Q", 9}, L"L", {L"Q|AppData\\Local"}},
+  };
+  for (std::size_t i = 0; i < std::size(users); ++i) {
+    std::vector<std::wstring> folders;
+    for (const auto& folder :
+         LocalDataFolders(users[i].own, users[i].parent, users[i].local_app_data))
+      folders.push_back(shown(folder));
+    EXPECT_EQ(folders, users[i].folders) << "users row " << i;
+  }
+
+  const std::wstring store = L"AppData\\Local\\VirtualStore\\";
+  const struct {
+    std::wstring folder;
+    std::wstring copy;
+    PathBelow local_data{L"P", L"AppData\\Local"};
+  } copies[] = {
+      {L"c:\\Program Files\\Thief 2\\", L"P|" + store + L"Program Files\\Thief 2\\cam.cfg"},
+      {L"C:\\", L"P|" + store + L"cam.cfg"},
+      {L"C:\\Games", L"L|VirtualStore\\Games\\cam.cfg", {L"L", L""}},
+      {L"D:\\Games", L"none"},
+      {L"\\\\server\\share\\Games", L"none"},
+      {L"C:", L"none"},
+  };
+  for (const auto& row : copies) {
+    EXPECT_EQ(shown(VirtualStoreCopy(row.folder, L"C:\\Windows", row.local_data, L"cam.cfg")),
+              row.copy)
+        << row.folder.c_str();
+  }
+
+  const std::pair<std::wstring, std::wstring> extended[] = {
+      {L"C:\\a", L"\\\\?\\C:\\a"},
+      {L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
+      {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
+  };
+  for (const auto& [full, path] : extended) EXPECT_EQ(ExtendedLengthPath(full), path);
+
+  const std::wstring volume = L"\\Device\\HarddiskVolume2\\";
+  EXPECT_TRUE(IsFinalPathOf(volume + L"GAMES\\t2\\Cam.cfg", volume + L"games", L"t2\\cam.cfg"));
+  EXPECT_TRUE(IsFinalPathOf(volume + L"cam.cfg", volume, L"cam.cfg"));
+  EXPECT_FALSE(IsFinalPathOf(volume + L"Windows\\cam.cfg", volume + L"Games", L"cam.cfg"));
 }
 
 }  // namespace

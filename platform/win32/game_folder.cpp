@@ -116,10 +116,10 @@ bool IsFileAskedFor(HANDLE file, const PathBelow& path) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1) return false;
   if (GetFinalPathFunction() == nullptr) return true;
-  const HANDLE folder = CreateFileW(
-      ExtendedLengthPath(path.folder).c_str(), FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS, nullptr);  // a folder opens only with backup semantics
+  const HANDLE folder = CreateFileW(ExtendedLengthPath(path.folder).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr);  // a folder opens only with backup semantics
   if (folder == INVALID_HANDLE_VALUE) return false;
   const std::wstring folder_final = FinalPath(folder);
   CloseHandle(folder);
@@ -133,11 +133,10 @@ bool IsFileAskedFor(HANDLE file, const PathBelow& path) {
 // file, a folder, a device or a link in its place is a null entry. A named pipe's server gets
 // no identity of ours to act with.
 void OpenIfThere(const PathBelow& path, std::vector<std::unique_ptr<UpdateFile>>& files) {
-  const HANDLE handle = CreateFileW(ExtendedLengthPath(path.Full()).c_str(),
-                                    GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
-                                    nullptr);
+  const HANDLE handle =
+      CreateFileW(ExtendedLengthPath(path.Full()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) files.push_back(nullptr);
@@ -178,8 +177,8 @@ std::wstring UserOf(HANDLE process) {
 std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstring& windows) {
   const std::wstring path = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid;
   HKEY key = nullptr;
-  if (sid.empty() || RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-                         ERROR_SUCCESS) {
+  if (sid.empty() ||
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   DWORD type = 0, size = 0;

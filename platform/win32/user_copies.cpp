@@ -55,8 +55,8 @@ std::vector<PathBelow> LocalDataFolders(const Account& own, const std::optional<
       folders.push_back({local_app_data, L""});
     }
   }
-  if (parent && parent->profile && parent->created < own.created &&
-      !IsSystemAccount(parent->sid) && !SameText(parent->sid, own.sid)) {
+  if (parent && parent->profile && parent->created < own.created && !IsSystemAccount(parent->sid) &&
+      !SameText(parent->sid, own.sid)) {
     folders.push_back({*parent->profile, std::wstring(kProfileLocalData)});
   }
   return folders;
