@@ -116,10 +116,10 @@ bool IsFileAskedFor(HANDLE file, const PathBelow& path) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1) return false;
   if (GetFinalPathFunction() == nullptr) return true;
+  // A folder opens only with backup semantics.
   const HANDLE folder = CreateFileW(ExtendedLengthPath(path.folder).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr);  // a folder opens only with backup semantics
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return false;
   const std::wstring folder_final = FinalPath(folder);
   CloseHandle(folder);
