@@ -335,7 +335,7 @@ TEST(UserCopies, AreTheOwnAndTheStartingUsersInTheirProfilesOnTheSystemDrive) {
       {L"C:\\Games", L"L|VirtualStore\\Games\\cam.cfg", {L"L", L""}},
       {L"D:\\Games", L"none"},
       {L"\\\\server\\share\\Games", L"none"},
-      {L"C:", L"none"},
+      {L"C:Games", L"none"},
   };
   for (const auto& row : copies) {
     EXPECT_EQ(shown(VirtualStoreCopy(row.folder, L"C:\\Windows", row.local_data, L"cam.cfg")),
@@ -344,7 +344,7 @@ TEST(UserCopies, AreTheOwnAndTheStartingUsersInTheirProfilesOnTheSystemDrive) {
   }
 
   const std::pair<std::wstring, std::wstring> extended[] = {
-      {L"C:\\a", L"\\\\?\\C:\\a"},
+      {L"C:\\", L"\\\\?\\C:\\"},
       {L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
       {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
   };
