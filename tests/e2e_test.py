@@ -2,7 +2,7 @@
 # fogswitch.exe under Wine in a throwaway prefix with the real registry, file and console API.
 # Usage: e2e_test.py Native|Wine|Executable, with the paths in FOGSWITCH_* variables.
 # Passes as root and as an ordinary user, on a terminal or not.
-import os, pwd, re, shutil, signal, subprocess, tempfile, time, unittest, zipfile
+import functools, os, pwd, re, shutil, signal, subprocess, tempfile, time, unittest, zipfile
 from collections import namedtuple
 from contextlib import ExitStack
 from pathlib import Path
@@ -210,8 +210,7 @@ class Wine(unittest.TestCase):
         system_drive = drive_c / "Program Files/Thief 2"  # Z:, the root, is not the system drive
         copies_in = lambda profile: lambda d: profile / "AppData/Local/VirtualStore" / d.relative_to(
             drive_c if d.is_relative_to(drive_c) else "/") / "cam.cfg"
-        run = lambda rows, copy_of: check_game_folders(self, [self.WINE, self.EXE], self.SAMPLE, "\r\n",
-                                                       rows, copy_of)
+        run = functools.partial(check_game_folders, self, [self.WINE, self.EXE], self.SAMPLE, "\r\n")
 
         # The own profile is the one the profile list names, here reached through a link.
         profile = lambda path: quietly(self.WINE, "reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\"
