@@ -10,9 +10,9 @@ stamp = time.gmtime(int(epoch) if epoch else time.time())[:6]
 # Every Windows from 2000 SP4 and XP SP3 on has these ("Minimum supported client"); msvcrt's
 # later functions, the "secure" ones, all end in "_s".
 XP = set("""RegCloseKey RegOpenKeyExA RegQueryValueExA RegSetValueExA RegOpenKeyExW RegQueryValueExW
-    ConvertSidToStringSidW GetTokenInformation OpenProcessToken CreateToolhelp32Snapshot
-    GetCurrentProcess GetCurrentProcessId GetFileInformationByHandle GetFullPathNameW GetProcessTimes
-    LocalFree OpenProcess Process32FirstW Process32NextW CloseHandle CreateFileA
+    ConvertSidToStringSidW GetTokenInformation LookupAccountNameW OpenProcessToken
+    GetCurrentProcess GetFileInformationByHandle GetFullPathNameW
+    GetSystemDirectoryW LoadLibraryExW LocalFree CloseHandle CreateFileA
     CreateFileW CreateSemaphoreW DeleteCriticalSection EnterCriticalSection FlushFileBuffers
     FreeLibrary GetConsoleMode GetCurrentDirectoryW GetCurrentThreadId GetEnvironmentVariableW
     GetFileSizeEx GetFileType GetLastError GetLongPathNameW GetModuleHandleA GetModuleHandleW

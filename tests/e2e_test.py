@@ -92,12 +92,13 @@ def folder_link(path):
 
 # The program on a full disk: a 16 KiB tmpfs on the game folder, in a mount namespace of its own
 # (and a user namespace when not root, which Debian's kernel allows), holding th2.exe and the
-# folder's cam.cfg, its zeros a hole that takes no room. $FULL_DISK_BEFORE and $FULL_DISK_AFTER
-# run around the program there; then the folder's own cam.cfg gets what the tmpfs's holds.
+# folder's cam.cfg, its zeros a hole that takes no room, and a file of $FILL that fills the rest.
+# $FULL_DISK_BEFORE and $FULL_DISK_AFTER run around the program there; then the folder's own
+# cam.cfg gets what the tmpfs's holds.
 NAMESPACE = ["unshare", "--mount"] + ([] if ROOT else ["--map-current-user", "--keep-caps"])
 FULL_DISK = NAMESPACE + [
     "sh", "-c", """exec 3<>cam.cfg; mount -t tmpfs -o size=16k tmpfs . && cd "$PWD" || exit 99
-    { touch th2.exe; dd bs=4k conv=sparse of=cam.cfg <&3; dd if=/dev/zero of=fill; } 2>/dev/null
+    { touch th2.exe; dd bs=4k conv=sparse of=cam.cfg <&3; dd if="${FILL:-/dev/zero}" of=fill; } 2>/dev/null
     eval "$FULL_DISK_BEFORE"; "$@"; status=$?; eval "$FULL_DISK_AFTER"
     cat cam.cfg >/dev/fd/3 && exit $status""", "sh"]
 
@@ -231,16 +232,18 @@ class Wine(unittest.TestCase):
             Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=CFG),  # another folder's copy
             Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=read_only,
                 path=system_drive),
-            # A game folder reached through a link is fine; links planted below it or below the
-            # profile are not followed.
-            Row("th2.exe", CFG, OK, ON, setup=lambda f: link.symlink_to(f.parent) or link.unlink,
-                options=dict(cwd=link)),
+            # A game folder reached through a link is fine, and the copy kept for its real path
+            # counts; links planted below it or below the profile are not followed.
+            Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, setup=lambda f: link.symlink_to(
+                system_drive) or link.unlink, options=dict(cwd=link), path=system_drive),
             *[Row("th2.exe", CFG, FAILED, CFG, setup=plant) for plant in (SYMLINK, HARDLINK)],
             *[Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=plant, path=system_drive)
               for plant in (SYMLINK, HARDLINK, folder_link)],
-            # Last: the server must see the full disk, so one of its own runs in the namespace.
-            Row("", SPARSE, FAILED, SPARSE, wrap=FULL_DISK, options=dict(env=dict(
-                ENV, FULL_DISK_BEFORE=self.REGISTER, FULL_DISK_AFTER="wineserver -k")))],
+            # Last: the server must see the disk, so one of its own runs in the namespace. Another
+            # file system than the prefix's is fine; only a full one fails.
+            *[Row("", before, output, after, wrap=FULL_DISK, options=dict(env=dict(ENV, FILL=fill,
+                FULL_DISK_BEFORE=self.REGISTER, FULL_DISK_AFTER="wineserver -k")))
+              for before, output, after, fill in ((CFG, OK, ON, "/dev/null"), (SPARSE, FAILED, SPARSE, ""))]],
             copies_in(drive_c / "users" / user))
         # What the real registry API wrote for the sample adapter.
         out = call([self.WINE, "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"]).stdout

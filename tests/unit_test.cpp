@@ -284,7 +284,7 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
 }
 
 // Whose per-user copies count, where they lie, and when an opened file is the one asked for.
-TEST(UserCopies, AreTheOwnAndTheStartingUsersInTheirProfilesOnTheSystemDrive) {
+TEST(UserCopies, AreTheOwnAndTheSessionUsersInTheirProfilesOnTheSystemDrive) {
   const auto shown = [](const std::optional<PathBelow>& p) {
     return p ? p->folder + L"|" + p->rest : L"none";
   };
@@ -302,24 +302,24 @@ TEST(UserCopies, AreTheOwnAndTheStartingUsersInTheirProfilesOnTheSystemDrive) {
   for (const auto& row : profiles)
     EXPECT_EQ(ProfileFolder(row.type, row.data, L"D:\\Windows"), row.folder) << row.data.c_str();
 
-  const Account own{L"S-1-5-21-1", L"P", 10};
+  const Account own{L"S-1-5-21-1", L"P"};
   const struct {
     Account own;
-    std::optional<Account> parent;
+    std::optional<Account> session;
     std::wstring local_app_data;
     std::vector<std::wstring> folders;
   } users[] = {
-      {own, Account{L"S-1-5-21-2", L"Q", 9}, L"L", {L"P|AppData\\Local", L"Q|AppData\\Local"}},
-      {{L"S-1-5-21-1", {}, 10}, Account{L"S-1-5-21-2", L"Q", 10}, L"L", {L"L|"}},
-      {{L"S-1-5-21-1", {}, 10}, Account{L"S-1-5-21-2", {}, 9}, L"", {}},
-      {own, Account{L"s-1-5-21-1", L"Q", 9}, L"", {L"P|AppData\\Local"}},
-      {{L"S-1-5-18", L"P", 10}, Account{L"S-1-5-20", L"Q", 9}, L"L", {}},
-      {{L"S-1-5-19", L"P", 10}, Account{L"S-1-5-21-2", L"Q", 9}, L"L", {L"Q|AppData\\Local"}},
+      {own, Account{L"S-1-5-21-2", L"Q"}, L"L", {L"P|AppData\\Local", L"Q|AppData\\Local"}},
+      {{L"S-1-5-21-1", {}}, {}, L"L", {L"L|"}},
+      {{L"S-1-5-21-1", {}}, Account{L"S-1-5-21-2", {}}, L"", {}},
+      {own, Account{L"s-1-5-21-1", L"Q"}, L"", {L"P|AppData\\Local"}},
+      {{L"S-1-5-18", L"P"}, Account{L"S-1-5-20", L"Q"}, L"L", {}},
+      {{L"S-1-5-19", L"P"}, Account{L"S-1-5-21-2", L"Q"}, L"L", {L"Q|AppData\\Local"}},
   };
   for (std::size_t i = 0; i < std::size(users); ++i) {
     std::vector<std::wstring> folders;
     for (const auto& folder :
-         LocalDataFolders(users[i].own, users[i].parent, users[i].local_app_data))
+         LocalDataFolders(users[i].own, users[i].session, users[i].local_app_data))
       folders.push_back(shown(folder));
     EXPECT_EQ(folders, users[i].folders) << "users row " << i;
   }
@@ -342,6 +342,21 @@ TEST(UserCopies, AreTheOwnAndTheStartingUsersInTheirProfilesOnTheSystemDrive) {
               row.copy)
         << row.folder.c_str();
   }
+
+  // A game folder entered by one path, its final path another: the copies of both, once.
+  const struct {
+    std::wstring entered, final_path;
+    std::vector<std::wstring> folders;
+  } real[] = {
+      {L"C:\\Games\\T2", L"\\\\?\\c:\\games\\t2", {L"C:\\Games\\T2"}},
+      {L"C:\\T2", L"\\\\?\\C:\\Program Files\\T2", {L"C:\\T2", L"C:\\Program Files\\T2"}},
+      {L"S:\\", L"\\\\?\\D:\\T2", {L"S:\\", L"D:\\T2"}},
+      {L"C:\\T2", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
+      {L"C:\\T2", L"", {L"C:\\T2"}},
+  };
+  for (const auto& row : real) EXPECT_EQ(GameFolderPaths(row.entered, row.final_path), row.folders);
+  EXPECT_EQ(PathsDown({L"P", L"a\\b\\cam.cfg"}),
+            (std::vector<std::wstring>{L"P\\a", L"P\\a\\b", L"P\\a\\b\\cam.cfg"}));
 
   const std::pair<std::wstring, std::wstring> extended[] = {
       {L"C:\\", L"\\\\?\\C:\\"},

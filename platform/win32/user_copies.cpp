@@ -45,7 +45,7 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
   return data;
 }
 
-std::vector<PathBelow> LocalDataFolders(const Account& own, const std::optional<Account>& parent,
+std::vector<PathBelow> LocalDataFolders(const Account& own, const std::optional<Account>& session,
                                         const std::wstring& local_app_data) {
   std::vector<PathBelow> folders;
   if (!IsSystemAccount(own.sid)) {
@@ -55,11 +55,31 @@ std::vector<PathBelow> LocalDataFolders(const Account& own, const std::optional<
       folders.push_back({local_app_data, L""});
     }
   }
-  if (parent && parent->profile && parent->created < own.created && !IsSystemAccount(parent->sid) &&
-      !SameText(parent->sid, own.sid)) {
-    folders.push_back({*parent->profile, std::wstring(kProfileLocalData)});
+  if (session && session->profile && !IsSystemAccount(session->sid) &&
+      !SameText(session->sid, own.sid)) {
+    folders.push_back({*session->profile, std::wstring(kProfileLocalData)});
   }
   return folders;
+}
+
+std::vector<std::wstring> GameFolderPaths(const std::wstring& entered,
+                                          std::wstring_view final_path) {
+  std::vector<std::wstring> paths{entered};
+  constexpr std::wstring_view kPrefix = L"\\\\?\\";
+  if (final_path.substr(0, kPrefix.size()) != kPrefix) return paths;
+  const std::wstring_view real = final_path.substr(kPrefix.size());
+  if (real.size() >= 3 && real.substr(1, 2) == L":\\" && !SameText(real, entered)) {
+    paths.emplace_back(real);
+  }
+  return paths;
+}
+
+std::vector<std::wstring> PathsDown(const PathBelow& path) {
+  std::vector<std::wstring> paths;
+  for (std::size_t end = path.rest.find(L'\\');; end = path.rest.find(L'\\', end + 1)) {
+    paths.push_back(Join(path.folder, std::wstring_view(path.rest).substr(0, end)));
+    if (end == std::wstring::npos) return paths;
+  }
 }
 
 std::optional<PathBelow> VirtualStoreCopy(std::wstring_view folder, std::wstring_view windows,

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +20,6 @@ struct PathBelow {
 struct Account {
   std::wstring sid;
   std::optional<std::wstring> profile;
-  std::uint64_t created = 0;  // when the process of theirs that counts was created
 };
 
 // The folder of a profile-list entry's ProfileImagePath of registry type `type` (REG_SZ or
@@ -32,11 +30,20 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
                                           std::wstring_view windows);
 
 // The local application data folders whose per-user copies count: this process's user's, and
-// that of the user who started it (the parent's), when the parent was created before this
-// process. System accounts have none. Without a profile-list entry, the own one is
-// `local_app_data` (LOCALAPPDATA), if that is set.
-std::vector<PathBelow> LocalDataFolders(const Account& own, const std::optional<Account>& parent,
+// that of the user signed in to its session, whose desktop shows its console and who may have
+// typed another's password at the elevation prompt. System accounts have none. Without a
+// profile-list entry, the own one is `local_app_data` (LOCALAPPDATA), if that is set.
+std::vector<PathBelow> LocalDataFolders(const Account& own, const std::optional<Account>& session,
                                         const std::wstring& local_app_data);
+
+// The paths of the game folder that its per-user copies may be kept under: `entered`, the one it
+// was entered by, and the one `final_path` (its final path, "\\?\C:\..." or empty when it can't
+// be told) gives on a drive, where Windows keeps them once links are resolved; once if the same.
+std::vector<std::wstring> GameFolderPaths(const std::wstring& entered,
+                                          std::wstring_view final_path);
+
+// Each file or folder from the first below `path.folder` down to `path` itself, by its full path.
+std::vector<std::wstring> PathsDown(const PathBelow& path);
 
 // The per-user copy of `name` in the game folder `folder` (a full path with its long names) below
 // a local application data folder: Windows keeps one only for folders on the system drive, the
