@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds fogswitch.exe and runs it under Wine on a copy of the sample game folder, with a sample
 # ATI adapter registered in a throwaway Wine prefix; shows the registry values and cam.cfg before
-# and after. Nothing in the repository or in your own Wine prefix is changed. On a machine that
-# runs no 32-bit programs, Wine runs a 64-bit build of the same sources instead.
+# and after. Nothing in the repository or in your own Wine prefix is changed. Wine runs as
+# scripts/wine.sh runs it: on a machine that runs no 32-bit programs, with its 32-bit loader
+# emulated, or where that can't be, on a 64-bit build of the same sources instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,14 +26,16 @@ step() {
 }
 
 # Which build Wine can run here, tried rather than guessed.
-wine64=/usr/lib/wine/wine64
-if wine --version >/dev/null 2>&1 </dev/null; then
-  wine=wine preset=windows runs="fogswitch.exe (32-bit)"
-elif "$wine64" --version >/dev/null 2>&1 </dev/null; then
-  wine=$wine64 preset=windows64 runs="its 64-bit build (this machine runs no 32-bit programs)"
-  export WINELOADER=$wine64 WINEARCH=win64
+wine=$PWD/scripts/wine.sh
+how=$("$wine" --how 2>/dev/null) || true
+if [[ $how == native ]]; then
+  preset=windows runs="fogswitch.exe (32-bit)"
+elif [[ $how == emulated ]]; then
+  preset=windows runs="fogswitch.exe (32-bit, its loader emulated: this machine runs no 32-bit programs)"
+elif /usr/lib/wine/wine64 --version >/dev/null 2>&1 </dev/null; then
+  preset=windows64 runs="its 64-bit build (this machine runs no 32-bit programs: ${how#none: })"
 else
-  echo "demo: Wine can run neither build here: 'wine --version' and '$wine64 --version' both fail." >&2
+  echo "demo: Wine can run neither build here: ${how#none: }; and /usr/lib/wine/wine64 fails." >&2
   exit 1
 fi
 echo "Windows program under Wine: $runs"

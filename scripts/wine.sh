@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Runs a Wine command as 64-bit Windows runs programs: Wine's 64-bit loader in a 64-bit prefix,
+# which starts 32-bit programs such as fogswitch.exe through Wine's 32-bit loader. On a machine
+# that runs no 32-bit x86 program, that loader runs under qemu-i386 (qemu-user 10 or later),
+# registered for 32-bit x86 programs in a binfmt_misc of a private user and mount namespace
+# (Linux 6.7 or later): nothing changes for the rest of the machine. There, Wine runs as the
+# caller's own user, with no right the caller lacks, and the prefix's server runs outside, where
+# the caller's mounts are seen: one already running is joined, else one is started that ends
+# seconds after its last program. Where neither way works, only 64-bit programs start.
+# Usage: scripts/wine.sh PROGRAM [ARGUMENT...]   as wine takes them
+#        scripts/wine.sh --how                    prints how 32-bit programs start here: "native",
+#                                                 "emulated", or "none: " and why (then fails)
+set -euo pipefail
+wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64 qemu=/usr/bin/qemu-i386
+conf=/usr/share/qemu/binfmt.d/qemu-i386.conf
+export WINELOADER=$wine64 WINEARCH=win64
+
+# As root of a user namespace of its own: a binfmt_misc there, with qemu-i386 for the magic and
+# mask that qemu-user ships (the flag F opens it at once, so it serves in every mount namespace
+# below); then, in a namespace inside it, the caller's own user again, which loses every
+# capability at exec. Both namespaces end with Wine, which this shell becomes.
+emulated() {
+  local type offset magic mask
+  IFS=: read -r _ _ type offset magic mask _ <"$conf"
+  exec unshare --user --map-root-user --mount sh -c '
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
+      printf ":fogswitch-i386:%s:%s:%s:%s:%s:F" "$3" "$4" "$5" "$6" "$7" \
+        >/proc/sys/fs/binfmt_misc/register || exit 126
+    uid=$1 gid=$2
+    shift 7
+    exec unshare --user --map-user="$uid" --map-group="$gid" -- "$@"' \
+    sh "$(id -u)" "$(id -g)" "$type" "$offset" "$magic" "$mask" "$qemu" "$@"
+}
+
+how() {
+  local version
+  if "$wine32" --version >/dev/null 2>&1 </dev/null; then
+    echo native
+    return
+  fi
+  version=$("$qemu" --version 2>/dev/null </dev/null | grep -o -m1 'version [0-9]*' || true)
+  if [[ ${version#version } -lt 10 || ! -f $conf ]]; then
+    echo "none: $qemu is ${version:-missing}, and Wine's 32-bit loader needs qemu-user 10 or later"
+  elif (emulated "$wine32" --version) >/dev/null 2>&1 </dev/null; then
+    echo emulated
+  else
+    echo "none: qemu-i386 can't run Wine's 32-bit loader in a user namespace of its own" \
+      "(a binfmt_misc there needs Linux 6.7 or later)"
+  fi
+}
+
+how=$(how)
+if [[ ${1-} == --how ]]; then
+  echo "$how"
+  [[ $how != none* ]]
+  exit
+fi
+[[ $how == emulated ]] || exec "$wine64" "$@"
+wineserver -p3 >/dev/null 2>&1 </dev/null || true # exits at once where one runs already
+emulated "$wine64" "$@"
