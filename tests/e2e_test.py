@@ -240,10 +240,13 @@ class Wine(unittest.TestCase):
             *[Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=plant, path=system_drive)
               for plant in (SYMLINK, HARDLINK, folder_link)],
             # Last: the server must see the disk, so one of its own runs in the namespace. Another
-            # file system than the prefix's is fine; only a full one fails.
+            # file system than the prefix's is fine, but not a link planted there; a full one fails.
             *[Row("", before, output, after, wrap=FULL_DISK, options=dict(env=dict(ENV, FILL=fill,
-                FULL_DISK_BEFORE=self.REGISTER, FULL_DISK_AFTER="wineserver -k")))
-              for before, output, after, fill in ((CFG, OK, ON, "/dev/null"), (SPARSE, FAILED, SPARSE, ""))]],
+                FULL_DISK_BEFORE=self.REGISTER + plant, FULL_DISK_AFTER="wineserver -k")))
+              for before, output, after, fill, plant in (
+                  (CFG, OK, ON, "/dev/null", ""),
+                  (CFG, FAILED, CFG, "/dev/null", "; mkdir t && mv cam.cfg t && ln -s t/cam.cfg cam.cfg"),
+                  (SPARSE, FAILED, SPARSE, "", ""))]],
             copies_in(drive_c / "users" / user))
         # What the real registry API wrote for the sample adapter.
         out = call([self.WINE, "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"]).stdout

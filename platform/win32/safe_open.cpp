@@ -123,11 +123,17 @@ bool NoLinkBelow(const BY_HANDLE_FILE_INFORMATION& file, const PathBelow& path) 
 bool IsFileAskedFor(HANDLE file, const PathBelow& path) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1) return false;
-  constexpr DWORD kVolumeNameNt = 2;  // so volumes without a drive letter compare too
-  const std::wstring folder_final = FinalPathOf(path.folder, kVolumeNameNt);
-  const std::wstring file_final = FinalPath(file, kVolumeNameNt);
-  if (folder_final.empty() || file_final.empty()) return NoLinkBelow(info, path);
-  return IsFinalPathOf(file_final, folder_final, path.rest);
+  // The device's name compares volumes without a drive letter too; a drive letter is asked
+  // for where the device's name can't be told (under Wine, a file system not the prefix's).
+  constexpr DWORD kVolumeNameNt = 2, kVolumeNameDos = 0;
+  for (const DWORD volume_name : {kVolumeNameNt, kVolumeNameDos}) {
+    const std::wstring folder_final = FinalPathOf(path.folder, volume_name);
+    const std::wstring file_final = FinalPath(file, volume_name);
+    if (!folder_final.empty() && !file_final.empty()) {
+      return IsFinalPathOf(file_final, folder_final, path.rest);
+    }
+  }
+  return NoLinkBelow(info, path);
 }
 
 }  // namespace
