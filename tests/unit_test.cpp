@@ -355,8 +355,31 @@ TEST(UserCopies, AreTheOwnAndTheSessionUsersInTheirProfilesOnTheSystemDrive) {
       {L"C:\\T2", L"", {L"C:\\T2"}},
   };
   for (const auto& row : real) EXPECT_EQ(GameFolderPaths(row.entered, row.final_path), row.folders);
-  EXPECT_EQ(PathsDown({L"P", L"a\\b\\cam.cfg"}),
-            (std::vector<std::wstring>{L"P\\a", L"P\\a\\b", L"P\\a\\b\\cam.cfg"}));
+
+  // Where no final path can be told: each level below the folder as itself and as its path leads
+  // (">"), one of them changed, missing or none.
+  const std::map<std::wstring, Opened> down = {{L"a", {1, 10}},
+                                               {L"a>", {1, 10}},
+                                               {L"a\\b", {1, 11}},
+                                               {L"a\\b>", {1, 11}},
+                                               {L"a\\b\\c", {1, 12}}};
+  const std::pair<std::wstring, std::optional<Opened>> changes[] = {{L"a", Opened{1, 10, true}},
+                                                                    {L"a\\b", Opened{1, 13}},
+                                                                    {L"a\\b>", Opened{2, 11}},
+                                                                    {L"a\\b\\c", Opened{2, 12}},
+                                                                    {L"a", {}},
+                                                                    {L"a\\b>", {}},
+                                                                    {L"", {}}};
+  for (const auto& [changed, to] : changes) {
+    auto levels = down;
+    to ? void(levels[changed] = *to) : void(levels.erase(changed));
+    const auto open = [&](const std::wstring& full, bool as_itself) -> std::optional<Opened> {
+      const auto level = levels.find(full + (as_itself ? L"" : L">"));
+      if (level == levels.end()) return std::nullopt;
+      return level->second;
+    };
+    EXPECT_EQ(NoLinkBelow({L"", L"a\\b\\c"}, {1, 12}, open), changed.empty()) << changed.c_str();
+  }
 
   const std::pair<std::wstring, std::wstring> extended[] = {
       {L"C:\\", L"\\\\?\\C:\\"},

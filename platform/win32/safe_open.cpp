@@ -90,31 +90,12 @@ std::wstring FinalPath(HANDLE handle, DWORD volume_name) {
   });
 }
 
-bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
-}
-
-// Where no final path can be told: each file or folder below the base folder, opened as itself
-// rather than where a link in its place leads, must be no link, and the same file or folder that
-// opening its path gives. All stay open meanwhile, so none can be swapped for a link.
-bool NoLinkBelow(const BY_HANDLE_FILE_INFORMATION& file, const PathBelow& path) {
-  std::vector<Held> held;
-  const std::vector<std::wstring> paths = PathsDown(path);
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    BY_HANDLE_FILE_INFORMATION itself{}, followed = file;
-    held.push_back(OpenAttributes(paths[i], FILE_FLAG_OPEN_REPARSE_POINT));
-    if (!held.back() || !GetFileInformationByHandle(held.back().get(), &itself) ||
-        (itself.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      return false;
-    }
-    if (i + 1 < paths.size()) {
-      held.push_back(OpenAttributes(paths[i], 0));
-      if (!held.back() || !GetFileInformationByHandle(held.back().get(), &followed)) return false;
-    }
-    if (!SameFile(itself, followed)) return false;
-  }
-  return true;
+// Which file or folder an opened handle is, and whether it is a link; none if it can't be told.
+std::optional<Opened> Identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+  if (handle == nullptr || !GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  return Opened{info.dwVolumeSerialNumber,
+                std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow,
+                (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0};
 }
 
 // Whether an opened file is the one asked for, and no link planted below its folder led
@@ -122,7 +103,8 @@ bool NoLinkBelow(const BY_HANDLE_FILE_INFORMATION& file, const PathBelow& path) 
 // rest that was asked for, or where that can't be told, no link lies on the way to it.
 bool IsFileAskedFor(HANDLE file, const PathBelow& path) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1) return false;
+  const auto opened = Identify(file, info);
+  if (!opened || info.nNumberOfLinks != 1) return false;
   // The device's name compares volumes without a drive letter too; a drive letter is asked
   // for where the device's name can't be told (under Wine, a file system not the prefix's).
   constexpr DWORD kVolumeNameNt = 2, kVolumeNameDos = 0;
@@ -133,7 +115,12 @@ bool IsFileAskedFor(HANDLE file, const PathBelow& path) {
       return IsFinalPathOf(file_final, folder_final, path.rest);
     }
   }
-  return NoLinkBelow(info, path);
+  std::vector<Held> held;
+  return NoLinkBelow(path, *opened, [&](const std::wstring& full, bool as_itself) {
+    held.push_back(OpenAttributes(full, as_itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0));
+    BY_HANDLE_FILE_INFORMATION level{};
+    return Identify(held.back().get(), level);
+  });
 }
 
 }  // namespace

@@ -74,11 +74,17 @@ std::vector<std::wstring> GameFolderPaths(const std::wstring& entered,
   return paths;
 }
 
-std::vector<std::wstring> PathsDown(const PathBelow& path) {
-  std::vector<std::wstring> paths;
+bool NoLinkBelow(const PathBelow& path, const Opened& file,
+                 const std::function<std::optional<Opened>(const std::wstring&, bool)>& open) {
   for (std::size_t end = path.rest.find(L'\\');; end = path.rest.find(L'\\', end + 1)) {
-    paths.push_back(Join(path.folder, std::wstring_view(path.rest).substr(0, end)));
-    if (end == std::wstring::npos) return paths;
+    const std::wstring full = Join(path.folder, std::wstring_view(path.rest).substr(0, end));
+    const auto itself = open(full, true);
+    const auto followed = end == std::wstring::npos ? file : open(full, false);
+    if (!itself || !followed || itself->is_link || itself->volume != followed->volume ||
+        itself->index != followed->index) {
+      return false;
+    }
+    if (end == std::wstring::npos) return true;
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,8 +44,19 @@ std::vector<PathBelow> LocalDataFolders(const Account& own, const std::optional<
 std::vector<std::wstring> GameFolderPaths(const std::wstring& entered,
                                           std::wstring_view final_path);
 
-// Each file or folder from the first below `path.folder` down to `path` itself, by its full path.
-std::vector<std::wstring> PathsDown(const PathBelow& path);
+// What opening a file or folder tells of it: which one it is, and whether it is a link.
+struct Opened {
+  std::uint64_t volume = 0, index = 0;
+  bool is_link = false;
+};
+
+// Whether no link lies on the way from `path.folder` down to `file`, which opening `path` gave,
+// for where no final path can be told: each file or folder below the folder, opened as itself
+// rather than where a link in its place leads, must be no link, and the same one that opening its
+// path gives. `open(full_path, as_itself)` opens one, keeping it open until the check ends, so
+// none can be swapped meanwhile; none when it can't be opened.
+bool NoLinkBelow(const PathBelow& path, const Opened& file,
+                 const std::function<std::optional<Opened>(const std::wstring&, bool)>& open);
 
 // The per-user copy of `name` in the game folder `folder` (a full path with its long names) below
 // a local application data folder: Windows keeps one only for folders on the system drive, the
