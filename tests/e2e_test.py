@@ -235,7 +235,8 @@ class Wine(unittest.TestCase):
             # A game folder reached through a link is fine, and the copy kept for its real path
             # counts; links planted below it or below the profile are not followed.
             Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, setup=lambda f: link.symlink_to(
-                system_drive) or link.unlink, options=dict(cwd=link), path=system_drive),
+                system_drive) or link.unlink, options=dict(cwd=link, env=dict(ENV, PWD=str(link))),
+                path=system_drive),  # Wine takes the folder's name from $PWD where it is the same
             *[Row("th2.exe", CFG, FAILED, CFG, setup=plant) for plant in (SYMLINK, HARDLINK)],
             *[Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=plant, path=system_drive)
               for plant in (SYMLINK, HARDLINK, folder_link)],
