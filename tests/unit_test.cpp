@@ -350,7 +350,7 @@ TEST(UserCopies, AreTheOwnAndTheSessionUsersInTheirProfilesOnTheSystemDrive) {
   } real[] = {
       {L"C:\\Games\\T2", L"\\\\?\\c:\\games\\t2", {L"C:\\Games\\T2"}},
       {L"C:\\T2", L"\\\\?\\C:\\Program Files\\T2", {L"C:\\T2", L"C:\\Program Files\\T2"}},
-      {L"S:\\", L"\\\\?\\D:\\T2", {L"S:\\", L"D:\\T2"}},
+      {L"S:\\", L"\\\\?\\D:\\", {L"S:\\", L"D:\\"}},
       {L"C:\\T2", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
       {L"C:\\T2", L"", {L"C:\\T2"}},
   };
