@@ -6,7 +6,7 @@
 
 // Arguments are ignored: the program asks nothing and takes no options.
 int main() {
-  fogswitch::PrepareConsole();
+  fogswitch::PrepareProcess();
   std::printf("fogswitch v" FOGSWITCH_VERSION
               " (built %s) - fog for Thief 2 on ATI display adapters\n",
               __DATE__);

@@ -14,23 +14,19 @@ constexpr std::size_t kReadChunk = std::size_t{64} << 10;
 // Room for the longest edit, so applying it never moves the buffer.
 constexpr std::size_t kEditRoom = 16;
 
-// Reads the whole file; false on a read error, when it is over `limit` or memory runs out.
+// Reads the whole file; false on a read error or when it is over `limit`.
 bool ReadAll(UpdateFile& file, std::uint64_t limit, std::string& config) {
-  try {
-    const auto size = file.Size();
-    if (size && *size > limit) return false;
-    config.reserve(static_cast<std::size_t>(size.value_or(0)) + kReadChunk + kEditRoom);
-    for (;;) {
-      const std::size_t have = config.size();
-      config.resize(have + kReadChunk);
-      const auto got = file.Read(config.data() + have, kReadChunk);
-      if (!got) return false;
-      config.resize(have + *got);
-      if (config.size() > limit) return false;
-      if (*got == 0) return true;
-    }
-  } catch (const std::exception&) {
-    return false;
+  const auto size = file.Size();
+  if (size && *size > limit) return false;
+  config.reserve(static_cast<std::size_t>(size.value_or(0)) + kReadChunk + kEditRoom);
+  for (;;) {
+    const std::size_t have = config.size();
+    config.resize(have + kReadChunk);
+    const auto got = file.Read(config.data() + have, kReadChunk);
+    if (!got) return false;
+    config.resize(have + *got);
+    if (config.size() > limit) return false;
+    if (*got == 0) return true;
   }
 }
 
@@ -61,11 +57,18 @@ bool WriteEdit(UpdateFile& file, std::string& config, const FogEdit& edit) {
 }
 
 bool SwitchFogOn(UpdateFile& file, std::uint64_t limit) {
-  std::string config;
-  bool done = ReadAll(file, limit, config);
-  if (done) {
-    const FogEdit edit = FindFogEdit(config);
-    done = edit.ChangesNothing() || WriteEdit(file, config, edit);
+  bool done = false;
+  // Memory running out anywhere in reading or editing fails this file only; a file that grows
+  // while it is read may need more than its size promised.
+  try {
+    std::string config;
+    done = ReadAll(file, limit, config);
+    if (done) {
+      const FogEdit edit = FindFogEdit(config);
+      done = edit.ChangesNothing() || WriteEdit(file, config, edit);
+    }
+  } catch (const std::exception&) {
+    done = false;
   }
   const bool closed = file.Close();
   return done && closed;
@@ -88,6 +91,6 @@ void EnableGameFog(GameFolder& folder, std::FILE* out, std::uint64_t max_config_
   }
 }
 
-void EnableGameFog() { EnableGameFog(CurrentFolder(), stdout); }
+void EnableGameFog() { EnableGameFog(*OpenCurrentFolder(), stdout); }
 
 }  // namespace fogswitch

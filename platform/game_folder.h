@@ -26,7 +26,8 @@ class UpdateFile {
   virtual bool Close() = 0;
 };
 
-// The folder a step works in: the current working directory for the real program.
+// The folder a step works in, looked up once when it is opened and held until it goes: every
+// file is searched for and opened in that folder, whatever happens to its path meanwhile.
 class GameFolder {
  public:
   virtual ~GameFolder() = default;
@@ -35,10 +36,11 @@ class GameFolder {
   // Opens every copy of a file that programs started in the folder may read: the folder's own
   // and a per-user copy where the platform keeps one. Each is an existing file opened for reading
   // and writing, shared with other readers and writers. Copies that don't exist are left out; one
-  // that exists but can't be opened for update is a null entry.
+  // that exists but can't be opened for update, or that can't be looked for, is a null entry.
   virtual std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) = 0;
 };
 
-GameFolder& CurrentFolder();
+// The current working directory.
+std::unique_ptr<GameFolder> OpenCurrentFolder();
 
 }  // namespace fogswitch

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <functional>
 #include <map>
 #include <set>
@@ -10,6 +11,7 @@
 #include "driver_fog/driver_fog.h"
 #include "game_fog/game_fog.h"
 #include "platform/win32/key_wait.h"
+#include "platform/win32/path_rules.h"
 #include "platform/win32/user_copies.h"
 
 namespace fogswitch {
@@ -136,112 +138,195 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   }
 }
 
-enum class Fault { kNone, kRead, kResize, kFlush, kClose };
+enum class Fault { kNone, kSize, kRead, kResize, kFlush, kClose };
 
-// cam.cfg and its per-user copy before and after a run, each unchanged where "after" is unset.
+// A run in a game folder: cam.cfg and its per-user copy before and after, each unchanged where
+// "after" is unset, and whether the run reports success.
 struct GameRow {
+  const char* name;
+  bool ok = true;
   std::optional<std::string> before{}, after{};
-  Fault fault = Fault::kNone;
-  std::size_t budget = SIZE_MAX;  // bytes written before a write fails
+  Fault fault = Fault::kNone;     // of the first file there, once
+  std::size_t budget = SIZE_MAX;  // bytes written before a write fails, once
   std::uint64_t limit = kMaxConfigSize;
   std::optional<std::string> copy{}, copy_after{};
+  bool copy_unknown = false;  // a per-user copy that can't be looked for
 };
 
-// A game folder in memory, holding a row's cam.cfg and its per-user copy as "before". The first
-// one there can fail as the row says.
-struct FakeFolder final : GameFolder, GameRow {
-  explicit FakeFolder(const GameRow& row) : GameRow(row) {}
+// A file's bytes as programs read them, and as they are on the disk: a flush puts them there,
+// even one that fails.
+struct Stored {
+  std::string data, disk;
+};
+
+// A game folder in memory, holding a row's cam.cfg and its per-user copy.
+struct FakeFolder final : GameFolder {
+  explicit FakeFolder(const GameRow& row) : fault(row.fault), budget(row.budget) {
+    if (row.before) own = Stored{*row.before, *row.before};
+    if (row.copy) copy = Stored{*row.copy, *row.copy};
+    copy_unknown = row.copy_unknown;
+  }
 
   bool HasEntryMatching(const char* pattern) override { return pattern == "th*2*.exe"s; }
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
     std::vector<std::unique_ptr<UpdateFile>> opened;
-    for (auto* file : {&before, &copy})
-      if (*file && name == "cam.cfg"s) opened.push_back(std::make_unique<File>(*this, **file));
+    EXPECT_EQ(name, "cam.cfg"s);
+    bool first = true;
+    for (auto* file : {&own, &copy}) {
+      if (!*file) continue;
+      opened.push_back(std::make_unique<File>(*this, **file, first));
+      first = false;
+    }
+    if (copy_unknown) opened.push_back(nullptr);
     return opened;
   }
 
   struct File final : UpdateFile {
-    File(FakeFolder& folder, std::string& bytes)
-        : f(folder),
-          data(bytes),
-          faulty(&bytes == &*(folder.before ? folder.before : folder.copy)) {}
-    std::optional<std::uint64_t> Size() override { return data.size(); }
+    File(FakeFolder& in, Stored& bytes, bool first) : folder(in), stored(bytes), faulty(first) {}
+    std::optional<std::uint64_t> Size() override {
+      if (Fails(Fault::kSize)) return std::nullopt;
+      return stored.data.size();
+    }
     std::optional<std::size_t> Read(char* buffer, std::size_t count) override {
       if (Fails(Fault::kRead)) return std::nullopt;
-      return data.copy(buffer, count, std::exchange(at, std::min(at + count, data.size())));
+      const std::size_t got = stored.data.copy(buffer, count, at);
+      at += got;
+      return got;
     }
     bool WriteAt(std::uint64_t offset, const char* bytes, std::size_t count) override {
-      EXPECT_LE(offset + count, data.size()) << "a write past the end it grew the file to";
-      const std::size_t n = faulty ? std::min(count, f.budget) : count;
-      data.replace(offset, n, bytes, n);
-      if (faulty) f.budget = n == count ? f.budget - n : SIZE_MAX;  // one failure; the undo works
+      EXPECT_LE(offset + count, stored.data.size()) << "a write past the end it grew the file to";
+      std::size_t n = count;
+      if (faulty && count > folder.budget) {
+        n = folder.budget;
+        folder.budget = SIZE_MAX;
+      } else if (faulty && folder.budget != SIZE_MAX) {
+        folder.budget -= count;
+      }
+      stored.data.replace(offset, n, bytes, n);
       return n == count;
     }
-    bool Resize(std::uint64_t length) override {  // a growth that fails may leave part of it
-      const bool fails = Fails(Fault::kResize) && length > data.size();
-      data.resize(fails ? (data.size() + length) / 2 : length);
-      return !fails;
+    bool Resize(std::uint64_t length) override {
+      // A growth that fails may leave part of it.
+      if (length > stored.data.size() && Fails(Fault::kResize)) {
+        stored.data.resize((stored.data.size() + length) / 2);
+        return false;
+      }
+      stored.data.resize(length);
+      return true;
     }
-    bool Flush() override { return !Fails(Fault::kFlush); }
+    bool Flush() override {
+      stored.disk = stored.data;
+      return !Fails(Fault::kFlush);
+    }
     bool Close() override { return !Fails(Fault::kClose); }
-    bool Fails(Fault kind) const { return faulty && f.fault == kind; }
-    FakeFolder& f;
-    std::string& data;
+
+    bool Fails(Fault kind) {
+      if (!faulty || folder.fault != kind) return false;
+      folder.fault = Fault::kNone;
+      return true;
+    }
+    FakeFolder& folder;
+    Stored& stored;
     bool faulty;
     std::size_t at = 0;
   };
+
+  Fault fault;
+  std::size_t budget;
+  std::optional<Stored> own, copy;
+  bool copy_unknown = false;
 };
+
+// What a file holds after a run, read and on the disk alike.
+std::optional<std::string> Kept(const std::optional<Stored>& file) {
+  if (!file) return std::nullopt;
+  EXPECT_EQ(file->data, file->disk) << "not all of it is on the disk";
+  return file->data;
+}
 
 TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const std::string trying = "Thief 2 detected. Now trying to enable fog in its cam.cfg ... ";
   const std::string failed =
       trying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
   const std::string cfg = "a 1\r\nfogging 0\r\n", on = "a 1\r\nfogging 1\r\n";
-  const std::vector<GameRow> edits = {
-      {.before = "a\r\nfogging 1\r\nb", .fault = Fault::kResize, .budget = 0},
-      {.before = "a\r\nfogging \r\nb\r\n", .after = "a\r\nfogging 1\r\nb\r\n"},
-      {.before = "a\nfogging \nb\n", .after = "a\nfogging 1\nb\n"},
-      {.before = "fogging ", .after = "fogging 1"},
-      {.before = "xfogging 0\nfogging 0\n", .after = "xfogging 0\nfogging 1\n"},
-      // After a CR LF wins over the first line; only the byte that changes is written.
-      {.before = "fogging 0\r\nfogging 0\r\n", .after = "fogging 0\r\nfogging 1\r\n", .budget = 1},
-      {.before = "a\0b\r\nfogging 0\r\n"s, .after = "a\0b\r\nfogging 1\r\n"s},
-      {.before = "", .after = "fogging 1\r\n"},
-      {.before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
-      {.before = "Fogging 0\r\nfogging0\r\na\rfogging 0",
+  const GameRow rows[] = {
+      {.name = "fog on already: nothing is written, so growing can't fail",
+       .before = "a\r\nfogging 1\r\nb",
+       .fault = Fault::kResize,
+       .budget = 0},
+      {.name = "an empty value gets its 1 inserted before CR LF",
+       .before = "a\r\nfogging \r\nb\r\n",
+       .after = "a\r\nfogging 1\r\nb\r\n"},
+      {.name = "an empty value before a bare LF",
+       .before = "a\nfogging \nb\n",
+       .after = "a\nfogging 1\nb\n"},
+      {.name = "an empty value at the file's end", .before = "fogging ", .after = "fogging 1"},
+      {.name = "a line after a bare LF, not the word inside a line",
+       .before = "xfogging 0\nfogging 0\n",
+       .after = "xfogging 0\nfogging 1\n"},
+      {.name = "a line after CR LF wins over the first line; only its byte is written",
+       .before = "fogging 0\r\nfogging 0\r\n",
+       .after = "fogging 0\r\nfogging 1\r\n",
+       .budget = 1},
+      {.name = "a zero byte before the line",
+       .before = "a\0b\r\nfogging 0\r\n"s,
+       .after = "a\0b\r\nfogging 1\r\n"s},
+      {.name = "an empty file gets the line", .before = "", .after = "fogging 1\r\n"},
+      {.name = "a last line ended by a bare LF", .before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
+      {.name = "other spellings don't count, and the last line is ended first",
+       .before = "Fogging 0\r\nfogging0\r\na\rfogging 0",
        .after = "Fogging 0\r\nfogging0\r\na\rfogging 0\r\nfogging 1\r\n"},
-      {.before = std::string(200000, 'x') + "\r\nfogging 0",
+      {.name = "a file longer than one read",
+       .before = std::string(200000, 'x') + "\r\nfogging 0",
        .after = std::string(200000, 'x') + "\r\nfogging 1"},
-      {.before = cfg, .after = on, .limit = cfg.size()},
-      {.before = cfg, .after = on, .copy = cfg, .copy_after = on},
+      {.name = "a file of the largest size", .before = cfg, .after = on, .limit = cfg.size()},
+      {.name = "a file whose size can't be told",
+       .before = cfg,
+       .after = on,
+       .fault = Fault::kSize},
+      {.name = "the per-user copy too", .before = cfg, .after = on, .copy = cfg, .copy_after = on},
+      // Each failure is reported; a file whose edit failed is left as it was.
+      {.name = "no cam.cfg", .ok = false},
+      {.name = "a read fails", .ok = false, .before = cfg, .fault = Fault::kRead},
+      {.name = "a file over the largest size", .ok = false, .before = cfg, .limit = cfg.size() - 1},
+      {.name = "growing fails", .ok = false, .before = "a 1", .fault = Fault::kResize},
+      {.name = "a write fails partway, and the old bytes are put back",
+       .ok = false,
+       .before = "a 1\r\nb 2",
+       .budget = 5},
+      {.name = "an insertion's write fails partway",
+       .ok = false,
+       .before = "fogging \r\nabc\r\n",
+       .budget = 3},
+      {.name = "closing fails once the edit is on the disk",
+       .ok = false,
+       .before = cfg,
+       .after = on,
+       .fault = Fault::kClose},
+      {.name = "a flush fails and is undone, but the copy's edit stays",
+       .ok = false,
+       .before = cfg,
+       .fault = Fault::kFlush,
+       .copy = cfg,
+       .copy_after = on},
+      {.name = "a copy that can't be looked for, though the folder's own file is edited",
+       .ok = false,
+       .before = cfg,
+       .after = on,
+       .copy_unknown = true},
   };
-  // Each is reported; a file whose edit failed is left as it was.
-  const std::vector<GameRow> failures = {
-      {},
-      {.before = cfg, .fault = Fault::kRead},
-      {.before = cfg, .limit = cfg.size() - 1},
-      {.before = "a 1", .fault = Fault::kResize},
-      {.before = "a 1\r\nb 2", .budget = 5},
-      {.before = "fogging \r\nabc\r\n", .budget = 3},
-      {.before = cfg, .after = on, .fault = Fault::kClose},
-      // The copy's edit stays when the other one fails.
-      {.before = cfg, .fault = Fault::kFlush, .copy = cfg, .copy_after = on},
-  };
-  for (const bool ok : {true, false}) {
-    const std::vector<GameRow>& rows = ok ? edits : failures;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      SCOPED_TRACE((ok ? "edit " : "failure ") + std::to_string(i));
-      const GameRow& row = rows[i];
-      FakeFolder folder(row);
-      EXPECT_EQ(Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); }),
-                ok ? trying + "successful.\n" : failed);
-      const auto after = row.after ? row.after : row.before;
-      EXPECT_EQ(folder.before, after);
-      EXPECT_EQ(folder.copy, row.copy_after ? row.copy_after : row.copy);
-      if (!ok) continue;
-      Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
-      EXPECT_EQ(folder.before, after) << "a second run changed it";
-    }
+  for (const GameRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeFolder folder(row);
+    const std::string output =
+        Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); });
+    EXPECT_EQ(output, row.ok ? trying + "successful.\n" : failed);
+    const auto after = row.after ? row.after : row.before;
+    EXPECT_EQ(Kept(folder.own), after);
+    EXPECT_EQ(Kept(folder.copy), row.copy_after ? row.copy_after : row.copy);
+    if (!row.ok) continue;
+    Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
+    EXPECT_EQ(Kept(folder.own), after) << "a second run changed it";
   }
 }
 
@@ -283,115 +368,206 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
   }
 }
 
-// Whose per-user copies count, where they lie, and when an opened file is the one asked for.
-TEST(UserCopies, AreTheOwnAndTheSessionUsersInTheirProfilesOnTheSystemDrive) {
-  const auto shown = [](const std::optional<PathBelow>& p) {
-    return p ? p->folder + L"|" + p->rest : L"none";
-  };
+// As the file system compares names, for ASCII names: letter case aside.
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
+}
+
+std::wstring Shown(const std::optional<std::wstring>& text) { return text.value_or(L"none"); }
+
+TEST(ProfileFolder, IsTheStoredPathWithOnlyTheSystemDriveExpanded) {
   const struct {
+    const char* name;
     unsigned long type;
     std::wstring data;
     std::optional<std::wstring> folder;
-  } profiles[] = {
-      {2, L"%systemdrive%\\Users\\a\0"s, L"D:\\Users\\a"},
-      {1, L"C:\\Users\\%b", L"C:\\Users\\%b"},  // stored without its zero
-      {2, L"%USERPROFILE%\\..\\c", {}},
-      {7, L"C:\\Users\\d\0\0"s, {}},
-      {1, L"\0"s, {}},
+  } rows[] = {
+      {"the system drive, in any case", 2, L"%systemdrive%\\Users\\a\0"s, L"D:\\Users\\a"},
+      {"stored without its zero, a % kept as it is", 1, L"C:\\Users\\%b", L"C:\\Users\\%b"},
+      {"another variable", 2, L"%USERPROFILE%\\..\\c", {}},
+      {"not a string", 7, L"C:\\Users\\d\0\0"s, {}},
+      {"empty", 1, L"\0"s, {}},
   };
-  for (const auto& row : profiles)
-    EXPECT_EQ(ProfileFolder(row.type, row.data, L"D:\\Windows"), row.folder) << row.data.c_str();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(ProfileFolder(row.type, row.data, L"D:\\Windows"), row.folder);
+  }
+}
 
-  const Account own{L"S-1-5-21-1", L"P"};
+TEST(SessionUserSid, IsThatOfTheDomainsUserAccountOnly) {
+  const auto lookup = [](const std::wstring& account) {
+    std::optional<std::pair<std::wstring, bool>> found;
+    if (account == L"DOM\\bob") found = {L"S-1-5-21-9", true};
+    if (account == L"DOM\\admins") found = {L"S-1-5-32-544", false};
+    return found;
+  };
   const struct {
+    const char* name;
+    std::wstring domain, user;
+    std::optional<std::wstring> sid;
+  } rows[] = {
+      {"a user account", L"DOM", L"bob", L"S-1-5-21-9"},
+      {"no user: session 0", L"", L"", {}},
+      {"no domain", L"", L"bob", L""},
+      {"a name that can't be looked up", L"DOM", L"eve", L""},
+      {"not a user account", L"DOM", L"admins", L""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(SessionUserSid(row.domain, row.user, lookup), row.sid);
+  }
+}
+
+TEST(LocalDataFolders, AreTheOwnUsersAndTheSessionUsers) {
+  const Account own{L"S-1-5-21-1", L"P"};
+  const std::wstring p = L"P|AppData\\Local", q = L"Q|AppData\\Local";
+  const struct {
+    const char* name;
     Account own;
     std::optional<Account> session;
     std::wstring local_app_data;
     std::vector<std::wstring> folders;
-  } users[] = {
-      {own, Account{L"S-1-5-21-2", L"Q"}, L"L", {L"P|AppData\\Local", L"Q|AppData\\Local"}},
-      {{L"S-1-5-21-1", {}}, {}, L"L", {L"L|"}},
-      {{L"S-1-5-21-1", {}}, Account{L"S-1-5-21-2", {}}, L"", {}},
-      {own, Account{L"s-1-5-21-1", L"Q"}, L"", {L"P|AppData\\Local"}},
-      {{L"S-1-5-18", L"P"}, Account{L"S-1-5-20", L"Q"}, L"L", {}},
-      {{L"S-1-5-19", L"P"}, Account{L"S-1-5-21-2", L"Q"}, L"L", {L"Q|AppData\\Local"}},
+  } rows[] = {
+      {"another user's session", own, Account{L"S-1-5-21-2", L"Q"}, L"L", {p, q}},
+      {"no profile: LOCALAPPDATA", {L"S-1-5-21-1", {}}, {}, L"L", {L"L|"}},
+      {"the session's user without a profile",
+       {L"S-1-5-21-1", {}},
+       Account{L"S-1-5-21-2", {}},
+       L"",
+       {L"none"}},
+      {"the session's user who can't be told", own, Account{L"", {}}, L"", {p, L"none"}},
+      {"the own session, its SID in another case", own, Account{L"s-1-5-21-1", L"Q"}, L"", {p}},
+      {"system accounts", {L"S-1-5-18", L"P"}, Account{L"S-1-5-20", L"Q"}, L"L", {}},
+      {"a service's session", {L"S-1-5-19", L"P"}, Account{L"S-1-5-21-2", L"Q"}, L"L", {q}},
   };
-  for (std::size_t i = 0; i < std::size(users); ++i) {
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     std::vector<std::wstring> folders;
-    for (const auto& folder :
-         LocalDataFolders(users[i].own, users[i].session, users[i].local_app_data))
-      folders.push_back(shown(folder));
-    EXPECT_EQ(folders, users[i].folders) << "users row " << i;
+    for (const auto& folder : LocalDataFolders(row.own, row.session, row.local_app_data)) {
+      folders.push_back(folder ? folder->folder + L"|" + folder->rest : L"none");
+    }
+    EXPECT_EQ(folders, row.folders);
   }
+}
 
+TEST(VirtualStoreCopy, LiesBelowTheLocalDataForAGameOnTheSystemDrive) {
   const std::wstring store = L"AppData\\Local\\VirtualStore\\";
   const struct {
-    std::wstring folder;
-    std::wstring copy;
-    PathBelow local_data{L"P", L"AppData\\Local"};
-  } copies[] = {
-      {L"c:\\Program Files\\Thief 2\\", L"P|" + store + L"Program Files\\Thief 2\\cam.cfg"},
-      {L"C:\\", L"P|" + store + L"cam.cfg"},
-      {L"C:\\Games", L"L|VirtualStore\\Games\\cam.cfg", {L"L", L""}},
-      {L"D:\\Games", L"none"},
-      {L"\\\\server\\share\\Games", L"none"},
-      {L"C:Games", L"none"},
+    const char* name;
+    std::wstring folder, copy;
+    std::wstring local_data_rest = L"AppData\\Local";
+  } rows[] = {
+      {"below Program Files", L"c:\\Program Files\\Thief 2\\",
+       store + L"Program Files\\Thief 2\\cam.cfg"},
+      {"the drive's root", L"C:\\", store + L"cam.cfg"},
+      {"below LOCALAPPDATA", L"C:\\Games", L"VirtualStore\\Games\\cam.cfg", L""},
+      {"another drive", L"D:\\Games", L"none"},
+      {"a share", L"\\\\server\\share\\Games", L"none"},
+      {"a drive-relative path", L"C:Games", L"none"},
   };
-  for (const auto& row : copies) {
-    EXPECT_EQ(shown(VirtualStoreCopy(row.folder, L"C:\\Windows", row.local_data, L"cam.cfg")),
-              row.copy)
-        << row.folder.c_str();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(Shown(VirtualStoreCopy(row.folder, L"C:\\Windows", row.local_data_rest, L"cam.cfg")),
+              row.copy);
   }
+}
 
-  // A game folder entered by one path, its final path another: the copies of both, once.
+TEST(GameFolderPaths, AreTheEnteredAndTheRealOnADrive) {
   const struct {
+    const char* name;
     std::wstring entered, final_path;
     std::vector<std::wstring> folders;
-  } real[] = {
-      {L"C:\\Games\\T2", L"\\\\?\\c:\\games\\t2", {L"C:\\Games\\T2"}},
-      {L"C:\\T2", L"\\\\?\\C:\\Program Files\\T2", {L"C:\\T2", L"C:\\Program Files\\T2"}},
-      {L"S:\\", L"\\\\?\\D:\\", {L"S:\\", L"D:\\"}},
-      {L"C:\\T2", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
-      {L"C:\\T2", L"", {L"C:\\T2"}},
+  } rows[] = {
+      {"the same, letter case aside",
+       L"C:\\Games\\T2",
+       L"\\\\?\\c:\\games\\t2",
+       {L"C:\\Games\\T2"}},
+      {"reached through a link",
+       L"C:\\T2",
+       L"\\\\?\\C:\\Program Files\\T2",
+       {L"C:\\T2", L"C:\\Program Files\\T2"}},
+      {"a subst drive's root", L"S:\\", L"\\\\?\\D:\\", {L"S:\\", L"D:\\"}},
+      {"a share", L"C:\\T2", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
+      {"no final path", L"C:\\T2", L"", {L"C:\\T2"}},
   };
-  for (const auto& row : real) EXPECT_EQ(GameFolderPaths(row.entered, row.final_path), row.folders);
-
-  // Where no final path can be told: each level below the folder as itself and as its path leads
-  // (">"), one of them changed, missing or none.
-  const std::map<std::wstring, Opened> down = {{L"a", {1, 10}},
-                                               {L"a>", {1, 10}},
-                                               {L"a\\b", {1, 11}},
-                                               {L"a\\b>", {1, 11}},
-                                               {L"a\\b\\c", {1, 12}}};
-  const std::pair<std::wstring, std::optional<Opened>> changes[] = {{L"a", Opened{1, 10, true}},
-                                                                    {L"a\\b", Opened{1, 13}},
-                                                                    {L"a\\b>", Opened{2, 11}},
-                                                                    {L"a\\b\\c", Opened{2, 12}},
-                                                                    {L"a", {}},
-                                                                    {L"a\\b>", {}},
-                                                                    {L"", {}}};
-  for (const auto& [changed, to] : changes) {
-    auto levels = down;
-    to ? void(levels[changed] = *to) : void(levels.erase(changed));
-    const auto open = [&](const std::wstring& full, bool as_itself) -> std::optional<Opened> {
-      const auto level = levels.find(full + (as_itself ? L"" : L">"));
-      if (level == levels.end()) return std::nullopt;
-      return level->second;
-    };
-    EXPECT_EQ(NoLinkBelow({L"", L"a\\b\\c"}, {1, 12}, open), changed.empty()) << changed.c_str();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(GameFolderPaths(row.entered, row.final_path, SameName), row.folders);
   }
+}
 
-  const std::pair<std::wstring, std::wstring> extended[] = {
-      {L"C:\\", L"\\\\?\\C:\\"},
-      {L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
-      {L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
+TEST(ExtendedLengthPath, OpensAnyLength) {
+  const struct {
+    const char* name;
+    std::wstring full, path;
+  } rows[] = {
+      {"a drive", L"C:\\", L"\\\\?\\C:\\"},
+      {"a share", L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
+      {"already so", L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
   };
-  for (const auto& [full, path] : extended) EXPECT_EQ(ExtendedLengthPath(full), path);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(ExtendedLengthPath(row.full), row.path);
+  }
+}
 
+TEST(CheckFinalPaths, AcceptsOnlyAFileWhosePathIsTheFoldersFollowedByTheRest) {
   const std::wstring volume = L"\\Device\\HarddiskVolume2\\";
-  EXPECT_TRUE(IsFinalPathOf(volume + L"GAMES\\t2\\Cam.cfg", volume + L"games", L"t2\\cam.cfg"));
-  EXPECT_TRUE(IsFinalPathOf(volume + L"cam.cfg", volume, L"cam.cfg"));
-  EXPECT_FALSE(IsFinalPathOf(volume + L"Windows\\cam.cfg", volume + L"Games", L"cam.cfg"));
+  const FinalPaths folder{volume + L"games", L"\\\\?\\C:\\games"};
+  const FinalPaths file{volume + L"GAMES\\t2\\Cam.cfg", L"\\\\?\\C:\\games\\t2\\cam.cfg"};
+  const FinalPaths elsewhere{volume + L"Windows\\cam.cfg", L"\\\\?\\C:\\Windows\\cam.cfg"};
+  const struct {
+    const char* name;
+    bool has_final_paths;
+    FinalPaths folder, file;
+    FileCheck check;
+  } rows[] = {
+      {"the same, letter case aside", true, folder, file, FileCheck::kAccept},
+      {"another file", true, folder, elsewhere, FileCheck::kRefuse},
+      {"no device name: the drive letter",
+       true,
+       {L"", folder.drive},
+       {L"", file.drive},
+       FileCheck::kAccept},
+      {"no device name for the file", true, folder, {L"", elsewhere.drive}, FileCheck::kRefuse},
+      {"no final path of the folder", true, {}, file, FileCheck::kRefuse},
+      {"no final path of the file", true, folder, {}, FileCheck::kRefuse},
+      {"no final paths at all on the system", false, {}, {}, FileCheck::kWalk},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(CheckFinalPaths(row.has_final_paths, row.folder, row.file, L"t2\\cam.cfg", SameName),
+              row.check);
+  }
+}
+
+TEST(NoLinkBelow, HoldsWhereEveryLevelIsNoLinkAndTheLastTheFile) {
+  const Opened file{1, 12};
+  const struct {
+    const char* name;
+    std::vector<std::optional<Opened>> levels;  // a, b and cam.cfg, each opened as itself
+    bool holds;
+  } rows[] = {
+      {"no link", {Opened{1, 10}, Opened{1, 11}, file}, true},
+      {"a folder that is a link", {Opened{1, 10}, Opened{1, 11, true}, file}, false},
+      {"the file that is a link", {Opened{1, 10}, Opened{1, 11}, Opened{1, 12, true}}, false},
+      {"a level that can't be opened for its data", {Opened{1, 10}, {}, file}, false},
+      {"another file", {Opened{1, 10}, Opened{1, 11}, Opened{1, 13}}, false},
+      {"one on another volume", {Opened{1, 10}, Opened{1, 11}, Opened{2, 12}}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::wstring> names;
+    const bool holds = NoLinkBelow(L"a\\b\\cam.cfg", file, [&](const std::wstring& name) {
+      names.push_back(name);
+      return row.levels.at(names.size() - 1);
+    });
+    EXPECT_EQ(holds, row.holds);
+    if (row.holds) {
+      EXPECT_EQ(names, (std::vector<std::wstring>{L"a", L"b", L"cam.cfg"}));
+    }
+  }
 }
 
 }  // namespace

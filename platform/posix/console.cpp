@@ -40,16 +40,11 @@ void DropRestOfKey(int tty) {
 
 }  // namespace
 
-void PrepareConsole() {
-  // A closed standard descriptor would be handed to the next file opened, cam.cfg among them.
+void PrepareProcess() {
+  // A closed standard descriptor would be handed to the next file opened, cam.cfg among them. The
+  // lowest free descriptor is the one closed, so the open fills just that one.
   for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      const int null = open("/dev/null", O_RDWR);
-      if (null >= 0 && null != fd) {
-        dup2(null, fd);
-        close(null);
-      }
-    }
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
   }
   // A reader that went away must not end the run before the work is done.
   std::signal(SIGPIPE, SIG_IGN);

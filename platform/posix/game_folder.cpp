@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
-
-#include "platform/posix/wildcard.h"
+#include <string_view>
 
 namespace fogswitch {
 namespace {
@@ -67,11 +67,36 @@ class PosixFile final : public UpdateFile {
   int fd_;
 };
 
+// The program never sets a locale, so this folds ASCII letters only.
+int Fold(char c) { return std::tolower(static_cast<unsigned char>(c)); }
+
+// Matches a name against a pattern as the game folder search does: "*" stands for any run of
+// characters, and ASCII letter case is ignored.
+bool MatchesWildcard(std::string_view name, std::string_view pattern) {
+  if (pattern.empty()) return name.empty();
+  // One call per way of splitting the name at each "*"; the game's pattern has two.
+  if (pattern.front() == '*') {
+    return MatchesWildcard(name, pattern.substr(1)) ||
+           (!name.empty() && MatchesWildcard(name.substr(1), pattern));
+  }
+  return !name.empty() && Fold(pattern.front()) == Fold(name.front()) &&
+         MatchesWildcard(name.substr(1), pattern.substr(1));
+}
+
 class WorkingDirectory final : public GameFolder {
  public:
+  ~WorkingDirectory() override {
+    if (folder_ >= 0) close(folder_);
+  }
+
   bool HasEntryMatching(const char* pattern) override {
-    DIR* dir = opendir(".");
-    if (dir == nullptr) return false;
+    const int listed = folder_ < 0 ? -1 : dup(folder_);
+    DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
+    if (dir == nullptr) {
+      if (listed >= 0) close(listed);
+      return false;
+    }
+    rewinddir(dir);
     bool found = false;
     while (const dirent* entry = readdir(dir)) {
       if (MatchesWildcard(entry->d_name, pattern)) {
@@ -87,7 +112,7 @@ class WorkingDirectory final : public GameFolder {
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
     std::vector<std::unique_ptr<UpdateFile>> files;
     // Non-blocking, so a FIFO in the file's place can't hang the run.
-    const int fd = open(name, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = openat(folder_, name, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) return files;
     files.push_back(fd < 0 ? nullptr : RegularFile(fd));
     return files;
@@ -103,13 +128,13 @@ class WorkingDirectory final : public GameFolder {
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
     return file;
   }
+
+  // Looked up once, here, when the step begins.
+  const int folder_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 };
 
 }  // namespace
 
-GameFolder& CurrentFolder() {
-  static WorkingDirectory folder;
-  return folder;
-}
+std::unique_ptr<GameFolder> OpenCurrentFolder() { return std::make_unique<WorkingDirectory>(); }
 
 }  // namespace fogswitch

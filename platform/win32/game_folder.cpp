@@ -1,60 +1,67 @@
 #include "platform/game_folder.h"
 
-#include <io.h>
-
 #include <cstring>
 #include <string>
 
 #include "platform/win32/safe_open.h"
-#include "platform/win32/system_text.h"
+#include "platform/win32/system.h"
 #include "platform/win32/user_copies.h"
 #include "platform/win32/user_profiles.h"
 
 namespace fogswitch {
 namespace {
 
+std::wstring Wide(const char* text) { return std::wstring(text, text + std::strlen(text)); }
+
 class WorkingDirectory final : public GameFolder {
  public:
   bool HasEntryMatching(const char* pattern) override {
-    // The runtime's search applies the platform's own rules: case, 8.3 names.
-    _finddata_t entry{};
-    const intptr_t search = _findfirst(pattern, &entry);
-    if (search == -1) return false;
-    _findclose(search);
-    return true;
+    return fogswitch::HasEntryMatching(folder_, Wide(pattern));
   }
 
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
-    const std::wstring wide_name(name, name + std::strlen(name));
-    const std::wstring current =
-        Fetch([](wchar_t* text, DWORD size) { return GetCurrentDirectoryW(size, text); });
-    // The copies' paths have the folder's long names, whatever form the folder was entered by.
-    std::wstring folder = Fetch(
-        [&](wchar_t* text, DWORD size) { return GetLongPathNameW(current.c_str(), text, size); });
-    if (folder.empty()) folder = current;
+    const std::wstring wide_name = Wide(name);
     std::vector<std::unique_ptr<UpdateFile>> files;
-    OpenIfThere({folder, wide_name}, files);
+    OpenIfThere(folder_, wide_name, files);
     // Windows keeps per-user copies from Vista on, which is also where final paths can be told.
     if (!HasFinalPaths()) return files;
     const std::wstring windows =
         Fetch([](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
-    constexpr DWORD kVolumeNameDos = 0;
-    const auto folders = GameFolderPaths(folder, FinalPathOf(folder, kVolumeNameDos));
-    for (const PathBelow& local_data : UsersLocalData(windows)) {
-      for (const std::wstring& game_folder : folders) {
-        const auto copy = VirtualStoreCopy(game_folder, windows, local_data, wide_name);
-        if (copy) OpenIfThere(*copy, files);
+    for (const auto& local_data : UsersLocalData(windows)) {
+      std::optional<PinnedFolder> profile;  // looked up once, when a copy may lie below it
+      for (const std::wstring& game_folder : GameFolderPaths()) {
+        const auto rest =
+            VirtualStoreCopy(game_folder, windows, local_data ? local_data->rest : L"", wide_name);
+        if (!rest) continue;
+        if (!local_data) {
+          files.push_back(nullptr);  // a copy that can't be looked for
+          break;
+        }
+        if (!profile) profile = PinFolder(local_data->folder);
+        OpenIfThere(*profile, *rest, files);
       }
     }
     return files;
   }
+
+ private:
+  // The paths the copies are kept under: the folder's as entered, with its long names, and its
+  // real one.
+  std::vector<std::wstring> GameFolderPaths() const {
+    const std::wstring current =
+        Fetch([](wchar_t* text, DWORD size) { return GetCurrentDirectoryW(size, text); });
+    std::wstring entered = Fetch(
+        [&](wchar_t* text, DWORD size) { return GetLongPathNameW(current.c_str(), text, size); });
+    if (entered.empty()) entered = current;
+    return fogswitch::GameFolderPaths(entered, folder_.final_paths.drive, SameText);
+  }
+
+  // Looked up once, here, when the step begins.
+  const PinnedFolder folder_ = PinFolder(L".");
 };
 
 }  // namespace
 
-GameFolder& CurrentFolder() {
-  static WorkingDirectory folder;
-  return folder;
-}
+std::unique_ptr<GameFolder> OpenCurrentFolder() { return std::make_unique<WorkingDirectory>(); }
 
 }  // namespace fogswitch

@@ -4,10 +4,12 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/game_folder.h"
-#include "platform/win32/user_copies.h"
+#include "platform/win32/path_rules.h"
+#include "platform/win32/system.h"
 
 namespace fogswitch {
 
@@ -15,13 +17,30 @@ namespace fogswitch {
 // from Windows Vista on.
 bool HasFinalPaths();
 
-// The final path of a file or folder, in the form `volume_name` asks for (VOLUME_NAME_DOS,
-// VOLUME_NAME_NT); empty when it can't be told.
-std::wstring FinalPathOf(const std::wstring& path, DWORD volume_name);
+// Whether two names are the same as the file system compares them, every letter's case aside.
+bool SameText(std::wstring_view a, std::wstring_view b);
 
-// Opens a file as fopen's "r+b" would: existing files only, never truncated, shared with other
-// readers and writers, whatever the length of its path. A missing file is left out; a read-only
-// file, a folder, a device, or a file that a link below `path.folder` leads to, is a null entry.
-void OpenIfThere(const PathBelow& path, std::vector<std::unique_ptr<UpdateFile>>& files);
+// A folder looked up once: held open, shared with readers and writers but not with deleting, so
+// that it can't be renamed or replaced while held, with its final paths as that handle gives
+// them. Files below it are opened relative to the handle, never by its path again.
+struct PinnedFolder {
+  Held handle;  // null when it couldn't be opened
+  bool missing = false;
+  FinalPaths final_paths;
+};
+
+// Looks up the folder at `path` (full, or "." for the current folder).
+PinnedFolder PinFolder(const std::wstring& path);
+
+// Whether an entry of the folder matches a wildcard pattern, by the file system's own rules: "*"
+// is any run of characters, letter case aside, long and short names.
+bool HasEntryMatching(const PinnedFolder& folder, const std::wstring& pattern);
+
+// Opens a file as fopen's "r+b" would, as `rest` below the folder: existing files only, never
+// truncated, shared with other readers and writers, whatever the length of its path. A missing
+// file is left out; a read-only file, a folder, a device, a file below a folder that couldn't be
+// looked up, or one that a link below the folder leads to, is a null entry.
+void OpenIfThere(const PinnedFolder& folder, const std::wstring& rest,
+                 std::vector<std::unique_ptr<UpdateFile>>& files);
 
 }  // namespace fogswitch

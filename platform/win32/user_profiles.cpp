@@ -5,7 +5,8 @@
 #include <sddl.h>
 #include <wtsapi32.h>
 
-#include "platform/win32/system_text.h"
+#include "platform/win32/system.h"
+#include "platform/win32/user_copies.h"
 
 namespace fogswitch {
 namespace {
@@ -14,62 +15,41 @@ namespace {
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
   if (!ConvertSidToStringSidW(sid, &text)) return {};
-  std::wstring sid_text = text;
-  LocalFree(text);
-  return sid_text;
+  const std::unique_ptr<wchar_t, LocalFreer> held(text);
+  return text;
 }
 
 // The SID of the user this program runs as; empty when it can't be read.
 std::wstring OwnUser() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  const Held held(token);
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   std::vector<unsigned char> user(size);
-  std::wstring sid;
-  if (size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
-    sid = SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
-  }
-  CloseHandle(token);
-  return sid;
+  if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
+  return SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
 }
 
-// One text of this program's session; empty when it can't be read.
-std::wstring SessionText(HMODULE wts, WTS_INFO_CLASS what) {
+// One text of this program's session; none when it can't be read.
+std::optional<std::wstring> SessionText(HMODULE wts, WTS_INFO_CLASS what) {
   using Query = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
   using Free = void(WINAPI*)(PVOID);
-  const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void (*)()>(GetProcAddress(wts, "WTSQuerySessionInformationW")));
-  const auto free_memory =
-      reinterpret_cast<Free>(reinterpret_cast<void (*)()>(GetProcAddress(wts, "WTSFreeMemory")));
+  const auto query = SystemFunction<Query>(wts, "WTSQuerySessionInformationW");
+  const auto free_memory = SystemFunction<Free>(wts, "WTSFreeMemory");
   wchar_t* text = nullptr;
   DWORD size = 0;
   if (query == nullptr || free_memory == nullptr ||
       !query(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, what, &text, &size)) {
-    return {};
+    return std::nullopt;
   }
   std::wstring result = text != nullptr ? text : L"";
   free_memory(text);
   return result;
 }
 
-// The SID of the user signed in to this program's session, whose desktop shows its console;
-// empty where the session has none (session 0, services) or it can't be read. Asking needs no
-// privilege, unlike reading another user's process token.
-std::wstring SessionUser() {
-  // wtsapi32 is not among the DLLs Windows always loads from its own folder: a bare name would
-  // find one planted beside this program first. Its own imports are looked for in its folder.
-  const std::wstring system =
-      Fetch([](wchar_t* text, DWORD size) { return GetSystemDirectoryW(text, size); });
-  const HMODULE wts = system.empty() ? nullptr
-                                     : LoadLibraryExW((system + L"\\wtsapi32.dll").c_str(), nullptr,
-                                                      LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (wts == nullptr) return {};
-  const std::wstring domain = SessionText(wts, WTSDomainName);
-  const std::wstring user = SessionText(wts, WTSUserName);
-  FreeLibrary(wts);
-  if (user.empty()) return {};
-  const std::wstring account = domain.empty() ? user : domain + L"\\" + user;
+// The SID of an account's name, and whether it is a user account's; none when it can't be told.
+std::optional<std::pair<std::wstring, bool>> LookUpAccount(const std::wstring& account) {
   DWORD sid_size = 0, domain_size = 0;
   SID_NAME_USE use{};
   LookupAccountNameW(nullptr, account.c_str(), nullptr, &sid_size, nullptr, &domain_size, &use);
@@ -77,9 +57,23 @@ std::wstring SessionUser() {
   std::wstring found_domain(domain_size, L'\0');
   if (sid_size == 0 || !LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sid_size,
                                            found_domain.data(), &domain_size, &use)) {
-    return {};
+    return std::nullopt;
   }
-  return SidText(sid.data());
+  const std::wstring text = SidText(sid.data());
+  if (text.empty()) return std::nullopt;
+  return std::pair{text, use == SidTypeUser};
+}
+
+// The SID of the user signed in to this program's session, whose desktop shows its console: none
+// where the session has none (session 0, services); empty where it can't be told for sure. Asking
+// needs no privilege, unlike reading another user's process token.
+std::optional<std::wstring> SessionUser() {
+  const HeldLibrary wts = LoadSystemLibrary(L"wtsapi32.dll");
+  if (!wts) return L"";
+  const auto domain = SessionText(wts.get(), WTSDomainName);
+  const auto user = SessionText(wts.get(), WTSUserName);
+  if (!domain || !user) return L"";
+  return SessionUserSid(*domain, *user, LookUpAccount);
 }
 
 // A user's profile folder, from the profile list that the system keeps (and that a 32-bit
@@ -91,17 +85,18 @@ std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstrin
       RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
     return std::nullopt;
   }
+  const HeldKey held(key);
   DWORD type = 0, size = 0;
-  std::wstring data;
-  LONG status = RegQueryValueExW(key, L"ProfileImagePath", nullptr, &type, nullptr, &size);
-  if (status == ERROR_SUCCESS) {
-    data.resize(size / sizeof(wchar_t) + 1);
-    status = RegQueryValueExW(key, L"ProfileImagePath", nullptr, &type,
-                              reinterpret_cast<BYTE*>(data.data()), &size);
-    data.resize(size / sizeof(wchar_t));  // stored data may end without its zero
+  if (RegQueryValueExW(key, L"ProfileImagePath", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
   }
-  RegCloseKey(key);
-  const auto folder = status == ERROR_SUCCESS ? ProfileFolder(type, data, windows) : std::nullopt;
+  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+  if (RegQueryValueExW(key, L"ProfileImagePath", nullptr, &type,
+                       reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  data.resize(size / sizeof(wchar_t));  // stored data may end without its zero
+  const auto folder = ProfileFolder(type, data, windows);
   const std::wstring full = folder ? FullPath(*folder) : L"";
   if (full.empty()) return std::nullopt;
   return full;
@@ -109,13 +104,14 @@ std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstrin
 
 }  // namespace
 
-std::vector<PathBelow> UsersLocalData(const std::wstring& windows) {
-  const std::wstring own = OwnUser(), session = SessionUser();
+std::vector<std::optional<PathBelow>> UsersLocalData(const std::wstring& windows) {
+  const std::wstring own = OwnUser();
+  const auto session = SessionUser();
   const std::wstring local = FullPath(Fetch([](wchar_t* text, DWORD size) {
     return GetEnvironmentVariableW(L"LOCALAPPDATA", text, size);
   }));
   std::optional<Account> session_account;
-  if (!session.empty()) session_account = Account{session, ProfileOf(session, windows)};
+  if (session) session_account = Account{*session, ProfileOf(*session, windows)};
   return LocalDataFolders({own, ProfileOf(own, windows)}, session_account, local);
 }
 
