@@ -1,3 +1,13 @@
-# The 32-bit Windows console program that ships.
+# Cross-compiles the 32-bit Windows console program that ships, with Debian's mingw-w64.
+set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
+
+set(FOGSWITCH_MINGW_PREFIX i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${FOGSWITCH_MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${FOGSWITCH_MINGW_PREFIX}-g++-win32)
+set(CMAKE_RC_COMPILER ${FOGSWITCH_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${FOGSWITCH_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

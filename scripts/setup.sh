@@ -9,9 +9,7 @@ set -euo pipefail
 # e2fsprogs: chattr; util-linux: unshare and mount, for the tests' refusals and full disks.
 packages=(cmake g++ make libgtest-dev libgmock-dev python3 python3-pexpect e2fsprogs util-linux)
 if [[ "${1:-native}" == all ]]; then
-  # x86_64: the 64-bit build that Wine runs where no 32-bit program can start.
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-    wine wine32:i386 wine64)
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64)
 fi
 
 sudo=()

@@ -8,8 +8,8 @@
 # the caller's mounts are seen: one already running is joined, else one is started that ends
 # seconds after its last program. Where neither way works, only 64-bit programs start.
 # Usage: scripts/wine.sh PROGRAM [ARGUMENT...]   as wine takes them
-#        scripts/wine.sh --how                    prints how 32-bit programs start here: "native",
-#                                                 "emulated", or "none: " and why (then fails)
+#        scripts/wine.sh --how                    prints how fogswitch.exe runs here, in one line,
+#                                                 or why it can't (then fails)
 set -euo pipefail
 wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64 qemu=/usr/bin/qemu-i386
 conf=/usr/share/qemu/binfmt.d/qemu-i386.conf
@@ -32,29 +32,34 @@ emulated() {
     sh "$(id -u)" "$(id -g)" "$type" "$offset" "$magic" "$mask" "$qemu" "$@"
 }
 
+# How the shipped exe runs here, in one line; or why it can't, and then it fails.
 how() {
   local version
   if "$wine32" --version >/dev/null 2>&1 </dev/null; then
-    echo native
+    echo "fogswitch.exe (32-bit)"
     return
   fi
   version=$("$qemu" --version 2>/dev/null </dev/null | grep -o -m1 'version [0-9]*' || true)
   if [[ ${version#version } -lt 10 || ! -f $conf ]]; then
-    echo "none: $qemu is ${version:-missing}, and Wine's 32-bit loader needs qemu-user 10 or later"
+    echo "Wine can't run fogswitch.exe here: this machine runs no 32-bit programs, and $qemu is" \
+      "${version:-missing}, where Wine's 32-bit loader needs qemu-user 10 or later"
+    return 1
   elif (emulated "$wine32" --version) >/dev/null 2>&1 </dev/null; then
-    echo emulated
+    echo "fogswitch.exe (32-bit, its loader emulated: this machine runs no 32-bit programs)"
   else
-    echo "none: qemu-i386 can't run Wine's 32-bit loader in a user namespace of its own" \
-      "(a binfmt_misc there needs Linux 6.7 or later)"
+    echo "Wine can't run fogswitch.exe here: this machine runs no 32-bit programs, and qemu-i386" \
+      "can't run Wine's 32-bit loader in a user namespace of its own (a binfmt_misc there needs" \
+      "Linux 6.7 or later)"
+    return 1
   fi
 }
 
-how=$(how)
 if [[ ${1-} == --how ]]; then
-  echo "$how"
-  [[ $how != none* ]]
+  how
   exit
 fi
-[[ $how == emulated ]] || exec "$wine64" "$@"
+if "$wine32" --version >/dev/null 2>&1 </dev/null; then
+  exec "$wine64" "$@"
+fi
 wineserver -p3 >/dev/null 2>&1 </dev/null || true # exits at once where one runs already
 emulated "$wine64" "$@"

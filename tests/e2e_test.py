@@ -183,7 +183,7 @@ class Native(unittest.TestCase):
 # One throwaway prefix. Its server ends by itself seconds after its last program, and the sample
 # adapter lives only as long as the server: each test that needs it registers it.
 class Wine(unittest.TestCase):
-    WINE, EXE = ENV.setdefault("FOGSWITCH_WINE", "wine"), ENV.get("FOGSWITCH_WINE_EXE", "")
+    WINE, EXE = ENV.setdefault("FOGSWITCH_WINE", "wine"), ENV.get("FOGSWITCH_WINDOWS_EXE", "")
     SAMPLE = "RADEON 9800 PRO (sample) ... fixed.\n" + SUMMARY.format(1, 1)
     # A server of its own, wherever this runs; started anew, Wine rewrites the device map, and
     # once it has booted, it leaves it alone.
