@@ -2,7 +2,7 @@
 # fogswitch.exe under Wine in a throwaway prefix with the real registry, file and console API.
 # Usage: e2e_test.py Native|Wine|Executable, with the paths in FOGSWITCH_* variables.
 # Passes as root and as an ordinary user, on a terminal or not.
-import functools, os, pwd, re, shutil, signal, subprocess, tempfile, time, unittest, zipfile
+import os, pwd, re, shutil, signal, subprocess, tempfile, time, unittest, zipfile
 from collections import namedtuple
 from contextlib import ExitStack
 from pathlib import Path
@@ -10,28 +10,33 @@ from subprocess import DEVNULL
 import pexpect
 
 ENV = os.environ
-BANNER = (f"fogswitch v{ENV.get('FOGSWITCH_VERSION')} (built {ENV.get('FOGSWITCH_BUILD_DATE')}) - "
-          "fog for Thief 2 on ATI display adapters\n")
+BANNER = (f"fogswitch v{ENV.get('FOGSWITCH_VERSION')} (built {ENV.get('FOGSWITCH_BUILD_DATE')})"
+          " - fog for Thief 2 on ATI display adapters\n")
 SUMMARY = "Video card registry entries found: {}\nVideo card registry entries modified: {}\n"
 TRYING = "Thief 2 detected. Now trying to enable fog in its cam.cfg ... "
 OK = TRYING + "successful.\n"
 FAILED = TRYING + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n"
 PROMPT = "Press any key to exit..."
 CFG, ON, GROWS = b"a 1\r\nfogging 0\r\n", b"a 1\r\nfogging 1\r\n", b"a 1\r\nb 2"
+GROWN = GROWS + b"\r\nfogging 1\r\n"
 # On a full disk: its value missing, so the edit moves the tail. Its last block has room for the
 # growth, but rewriting the zeros before it needs room, so the edit fails partway.
 SPARSE = b"fogging \r\n".ljust(11999, b"\0") + b"x"
+FULL_DISK = [str(Path(__file__).with_name("full_disk.sh"))]
 ROOT = os.getuid() == 0
 # As root a refusal needs an account without the right: nobody's.
-AS_NOBODY = dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[]) if ROOT else {}
+AS_NOBODY = {}
+if ROOT:
+    AS_NOBODY = dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[])
 
 
 # Every child without a terminal of its own: a session of its own, so the program doesn't wait
 # for a key, no input, and a time limit, after which coreutils' timeout kills its whole process
 # group, the children it started included. Its output is captured unless told otherwise.
 def call(cmd, timeout=30, **options):
-    return subprocess.run(["timeout", "-s", "KILL", str(timeout), *cmd], stdin=DEVNULL, start_new_session=True,
-                          timeout=timeout + 10, **{"capture_output": True, **options})
+    return subprocess.run(["timeout", "-s", "KILL", str(timeout), *cmd], stdin=DEVNULL,
+                          start_new_session=True, timeout=timeout + 10,
+                          **{"capture_output": True, **options})
 
 
 # Wine's tools leave services behind that would hold captured output open.
@@ -40,11 +45,15 @@ def quietly(*cmd, timeout=120):
 
 
 # An empty folder that every user can reach, in the system's temporary folder, or at `path`;
-# `later` takes what removes it.
+# `later` takes what removes it, even once it can't be listed.
 def folder(later, path=None):
     d = Path(path or tempfile.mkdtemp(prefix="fogswitch-"))
     d.mkdir(parents=True, exist_ok=True)
-    later(lambda: d.chmod(0o777) or shutil.rmtree(d))  # even once it can't be listed
+
+    def remove():
+        d.chmod(0o777)
+        shutil.rmtree(d)
+    later(remove)
     d.chmod(0o777)
     return d
 
@@ -63,7 +72,8 @@ def game(later, marker="th2.exe", cam_cfg=CFG, path=None):
 # what undoes it.
 def read_only(path):
     if not ROOT:
-        return path.chmod(0o444)
+        path.chmod(0o444)
+        return None
     call(["chattr", "+i", path], check=True)
     return lambda: call(["chattr", "-i", path], check=True)
 
@@ -87,48 +97,45 @@ SYMLINK, HARDLINK = planted(Path.symlink_to), planted(lambda path, target: os.li
 def folder_link(path):
     moved = path.parent.rename(path.parent.with_name("moved"))
     path.parent.symlink_to(moved)
-    return lambda: path.parent.unlink() or moved.rename(path.parent)
+
+    def undo():
+        path.parent.unlink()
+        moved.rename(path.parent)
+    return undo
 
 
-# The program on a full disk: a 16 KiB tmpfs on the game folder, in a mount namespace of its own
-# (and a user namespace when not root, which Debian's kernel allows), holding th2.exe and the
-# folder's cam.cfg, its zeros a hole that takes no room, and a file of $FILL that fills the rest.
-# $FULL_DISK_BEFORE and $FULL_DISK_AFTER run around the program there; then the folder's own
-# cam.cfg gets what the tmpfs's holds.
-NAMESPACE = ["unshare", "--mount"] + ([] if ROOT else ["--map-current-user", "--keep-caps"])
-FULL_DISK = NAMESPACE + [
-    "sh", "-c", """exec 3<>cam.cfg; mount -t tmpfs -o size=16k tmpfs . && cd "$PWD" || exit 99
-    { touch th2.exe; dd bs=4k conv=sparse of=cam.cfg <&3; dd if="${FILL:-/dev/zero}" of=fill; } 2>/dev/null
-    eval "$FULL_DISK_BEFORE"; "$@"; status=$?; eval "$FULL_DISK_AFTER"
-    cat cam.cfg >/dev/fd/3 && exit $status""", "sh"]
-
-
-# One run in a game folder: its marker files, cam.cfg before, what the game step prints and
-# cam.cfg after; a per-user copy of cam.cfg before and after, a set-up of the copy if there is
-# one, else of the folder's cam.cfg (it may give what undoes it), a command to run the program
-# with, options of the run (a cwd among them), and where the folder is (else a new one).
-Row = namedtuple("Row", "marker before output after copy copy_after setup wrap options path",
+# One run in a game folder: what the row is, its marker files, cam.cfg before, what the game
+# step prints and cam.cfg after; a per-user copy of cam.cfg before and after, a set-up of the copy
+# if there is one, else of the folder's cam.cfg (it may give what undoes it), a command to run the
+# program with, options of the run (a cwd among them), and where the folder is (else a new one).
+Row = namedtuple("Row", "name marker before output after copy copy_after setup wrap options path",
                  defaults=(None, None, None, [], {}, None))
 
 
 # `steps` is what the program prints before the game step; `copy_of` maps a folder to where its
 # per-user copy of cam.cfg would be.
 def check_game_folders(test, command, steps, end, rows, copy_of=None):
-    for i, row in enumerate(rows):
-        with test.subTest(row=i), ExitStack() as stack:
+    def read(f):
+        return f.read_bytes() if f.is_file() else None
+
+    for row in rows:
+        with test.subTest(row.name), ExitStack() as stack:
             d = game(stack.callback, row.marker, row.before, row.path)
-            if row.wrap and call(NAMESPACE + ["mount", "-t", "tmpfs", "tmpfs", d]).returncode:
-                test.skipTest("can't mount a tmpfs in a mount namespace of our own here")
-            copy = copy_of and copy_of(d)
+            copy = copy_of(d) if copy_of else None
             if row.copy is not None:
                 (folder(stack.callback, copy.parent) / "cam.cfg").write_bytes(row.copy)
             if row.setup:
-                stack.callback(row.setup(copy if row.copy is not None else d / "cam.cfg") or (lambda: None))
+                undo = row.setup(copy if row.copy is not None else d / "cam.cfg")
+                if undo:
+                    stack.callback(undo)
             r = call(row.wrap + command, **{"cwd": d, **row.options})
-            read = lambda f: f.read_bytes() if f.is_file() else None
-            test.assertEqual((r.returncode, r.stderr, r.stdout, read(d / "cam.cfg")), (0, b"", (
-                BANNER + steps + row.output + PROMPT).replace("\n", end).encode(), row.after))
-            test.assertEqual(copy and read(copy), row.copy_after)
+            if row.wrap == FULL_DISK and r.returncode == 99:
+                test.skipTest("can't mount a tmpfs in a mount namespace of our own here")
+            output = (BANNER + steps + row.output + PROMPT).replace("\n", end).encode()
+            test.assertEqual((r.returncode, r.stderr, r.stdout), (0, b"", output))
+            test.assertEqual(read(d / "cam.cfg"), row.after)
+            if copy:
+                test.assertEqual(read(copy), row.copy_after)
 
 
 class Native(unittest.TestCase):
@@ -139,15 +146,43 @@ class Native(unittest.TestCase):
         shutil.copy(ENV["FOGSWITCH_EXE"], cls.exe)
 
     def test_game_folder(self):
+        def unlisted(path):
+            path.parent.chmod(0o333)
+
+        def read_only_file(path):
+            path.chmod(0o444)
+
         check_game_folders(self, [self.exe, "--help", "/?"], SUMMARY.format(0, 0), "\n", [
-            Row("TH_x2Y.EXE", GROWS, OK, GROWS + b"\r\nfogging 1\r\n"),
-            Row("thx.exe ath2.exe", CFG, "", CFG),
-            Row("th2.exe", CFG, "", CFG, setup=lambda f: f.parent.chmod(0o333), options=AS_NOBODY),
-            Row("th2.exe", None, FAILED, None),
-            Row("th2.exe", None, FAILED, None, setup=os.mkfifo),
-            Row("th2.exe", CFG, FAILED, CFG, setup=lambda f: f.chmod(0o444),
+            Row("a marker in any case, its last line ended first", "TH_x2Y.EXE", GROWS, OK, GROWN),
+            Row("no marker", "thx.exe ath2.exe", CFG, "", CFG),
+            Row("a folder that can't be listed", "th2.exe", CFG, "", CFG, setup=unlisted,
                 options=AS_NOBODY),
-            Row("", SPARSE, FAILED, SPARSE, wrap=FULL_DISK)])
+            Row("no cam.cfg", "th2.exe", None, FAILED, None),
+            Row("a FIFO in its place", "th2.exe", None, FAILED, None, setup=os.mkfifo),
+            Row("a read-only cam.cfg", "th2.exe", CFG, FAILED, CFG, setup=read_only_file,
+                options=AS_NOBODY),
+            Row("a full disk", "", SPARSE, FAILED, SPARSE, wrap=FULL_DISK)])
+
+    # A cam.cfg whose every read fails, here the program's own memory from its unmapped first
+    # page, is reported, not read again and again.
+    def test_read_fails(self):
+        with ExitStack() as stack:
+            d = game(stack.callback)
+            (d / "cam.cfg").unlink()
+            (d / "cam.cfg").symlink_to("/proc/self/mem")
+            r = call([self.exe], cwd=d)
+            output = BANNER + SUMMARY.format(0, 0) + FAILED + PROMPT
+            self.assertEqual((r.returncode, r.stdout), (0, output.encode()))
+
+    # A reader of its output that went away doesn't end the run before its work is done.
+    def test_output_closed(self):
+        with ExitStack() as stack:
+            d = game(stack.callback)
+            reader, writer = os.pipe()
+            os.close(reader)
+            r = call([self.exe], cwd=d, capture_output=False, stdout=writer, stderr=DEVNULL)
+            os.close(writer)
+            self.assertEqual((r.returncode, (d / "cam.cfg").read_bytes()), (0, ON))
 
     # Line 1: the shell shows the terminal's mode, then the program's pid, and runs it with
     # standard input {} (a file, or closed) and standard error closed, which change nothing.
@@ -165,30 +200,37 @@ class Native(unittest.TestCase):
         for key in keys + [signal.SIGTERM, signal.SIGHUP]:
             with self.subTest(key=key):
                 killed = isinstance(key, signal.Signals)
-                child = pexpect.spawn("sh", ["-c", self.SCRIPT.format("<&-" if killed else '<"$0"'),
-                                             str(self.exe)], encoding="utf-8", timeout=5)
+                stdin = "<&-" if killed else '<"$0"'
+                child = pexpect.spawn("sh", ["-c", self.SCRIPT.format(stdin), str(self.exe)],
+                                      encoding="utf-8", timeout=5)
                 child.expect_exact(PROMPT)
                 m = re.fullmatch(r"([0-9a-f:]+)\r\npid=(\d+)\r\n(.*)", child.before, re.S)
                 fds = [os.readlink(f"/proc/{m[2]}/fd/{fd}") for fd in (0, 2)]
-                self.assertEqual((m[3], fds), ((BANNER + SUMMARY.format(0, 0)).replace("\n", "\r\n"),
-                                               ["/dev/null" if killed else str(self.exe), "/dev/null"]))
+                self.assertEqual(m[3], (BANNER + SUMMARY.format(0, 0)).replace("\n", "\r\n"))
+                self.assertEqual(fds, ["/dev/null" if killed else str(self.exe), "/dev/null"])
                 self.assertEqual(child.expect_exact([" status=", pexpect.TIMEOUT], 0.3), 1)
                 child.waitnoecho()
-                os.kill(int(m[2]), key) if killed else child.send(key)
+                if killed:
+                    os.kill(int(m[2]), key)
+                else:
+                    child.send(key)
                 child.expect(pexpect.EOF)
                 tail = re.sub(r"^(Terminated|Hangup)\r\n", "", child.before)  # the shell's word
-                self.assertEqual(tail, f" status={128 + key if killed else 0}\r\n{m[1]}\r\n[]")
+                status = 128 + key if killed else 0
+                self.assertEqual(tail, f" status={status}\r\n{m[1]}\r\n[]")
 
 
 # One throwaway prefix. Its server ends by itself seconds after its last program, and the sample
-# adapter lives only as long as the server: each test that needs it registers it.
+# adapter lives only as long as the server: each test registers it anew.
 class Wine(unittest.TestCase):
     WINE, EXE = ENV.setdefault("FOGSWITCH_WINE", "wine"), ENV.get("FOGSWITCH_WINDOWS_EXE", "")
     SAMPLE = "RADEON 9800 PRO (sample) ... fixed.\n" + SUMMARY.format(1, 1)
     # A server of its own, wherever this runs; started anew, Wine rewrites the device map, and
     # once it has booted, it leaves it alone.
-    REGISTER = ("{ wineserver -k; wineserver -w; wineserver -p10; } 2>/dev/null; \"$FOGSWITCH_WINE\" wineboot >/dev/null "
-                f"2>&1 && \"$FOGSWITCH_WINE\" regedit /S '{ENV.get('FOGSWITCH_SOURCE', '')}/sample/adapter.reg'")
+    REGISTER = ("{ wineserver -k; wineserver -w; wineserver -p10; } 2>/dev/null; "
+                "\"$FOGSWITCH_WINE\" wineboot >/dev/null 2>&1 && \"$FOGSWITCH_WINE\" regedit /S "
+                f"'{ENV.get('FOGSWITCH_SOURCE', '')}/sample/adapter.reg'")
+    USER = pwd.getpwuid(os.getuid()).pw_name
 
     @classmethod
     def setUpClass(cls):
@@ -201,86 +243,128 @@ class Wine(unittest.TestCase):
         cls.addClassCleanup(shutil.rmtree, ENV["WINEPREFIX"])
         cls.addClassCleanup(call, ["wineserver", "-k"])
         quietly(cls.WINE, "wineboot", "-i", timeout=300)
+        cls.drive_c = Path(prefix, "drive_c")
+        cls.system_drive = cls.drive_c / "Program Files/Thief 2"  # Z:, the root, is not C:
 
-    # The Win32 file layer: its search, its edits and its failures, a full disk among them, and
-    # the per-user copy of cam.cfg; and the real registry API on the sample adapter.
-    def test_game_folder_and_registry(self):
+    def setUp(self):
         quietly("sh", "-c", self.REGISTER)
-        drive_c = Path(ENV["WINEPREFIX"], "drive_c")
-        user = pwd.getpwuid(os.getuid()).pw_name
-        system_drive = drive_c / "Program Files/Thief 2"  # Z:, the root, is not the system drive
-        copies_in = lambda profile: lambda d: profile / "AppData/Local/VirtualStore" / d.relative_to(
-            drive_c if d.is_relative_to(drive_c) else "/") / "cam.cfg"
-        run = functools.partial(check_game_folders, self, [self.WINE, self.EXE], self.SAMPLE, "\r\n")
 
-        # The own profile is the one the profile list names, here reached through a link.
-        profile = lambda path: quietly(self.WINE, "reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\"
-                                       "CurrentVersion\\ProfileList\\S-1-5-21-0-0-0-1000", "/v",
-                                       "ProfileImagePath", "/t", "REG_EXPAND_SZ", "/d", path, "/f")
-        (drive_c / "linked").symlink_to(drive_c / "moved")  # both gone with the prefix
-        profile("%SystemDrive%\\linked")
-        run([Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, path=system_drive)],
-            copies_in(drive_c / "moved"))
-        profile(f"C:\\users\\{user}")
+    def run_rows(self, rows, profile=None):
+        check_game_folders(self, [self.WINE, self.EXE], self.SAMPLE, "\r\n", rows,
+                           self.copies_in(profile or self.drive_c / "users" / self.USER))
 
-        link = drive_c / "game link"
-        run([
-            Row("TH2.EXE", GROWS, OK, GROWS + b"\r\nfogging 1\r\n", path=system_drive),  # no copy
-            Row("thx.exe", CFG, "", CFG),
-            Row("th2.exe", None, FAILED, None),
-            Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, path=system_drive),
-            Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=CFG),  # another folder's copy
-            Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=read_only,
-                path=system_drive),
-            # A game folder reached through a link is fine, and the copy kept for its real path
-            # counts; links planted below it or below the profile are not followed.
-            Row("th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON, setup=lambda f: link.symlink_to(
-                system_drive) or link.unlink, options=dict(cwd=link, env=dict(ENV, PWD=str(link))),
-                path=system_drive),  # Wine takes the folder's name from $PWD where it is the same
-            *[Row("th2.exe", CFG, FAILED, CFG, setup=plant) for plant in (SYMLINK, HARDLINK)],
-            *[Row("th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG, setup=plant, path=system_drive)
-              for plant in (SYMLINK, HARDLINK, folder_link)],
-            # Last: the server must see the disk, so one of its own runs in the namespace. Another
-            # file system than the prefix's is fine, but not a link planted there; a full one fails.
-            *[Row("", before, output, after, wrap=FULL_DISK, options=dict(env=dict(ENV, FILL=fill,
-                FULL_DISK_BEFORE=self.REGISTER + plant, FULL_DISK_AFTER="wineserver -k")))
-              for before, output, after, fill, plant in (
-                  (CFG, OK, ON, "/dev/null", ""),
-                  (CFG, FAILED, CFG, "/dev/null", "; mkdir t && mv cam.cfg t && ln -s t/cam.cfg cam.cfg"),
-                  (SPARSE, FAILED, SPARSE, "", ""))]],
-            copies_in(drive_c / "users" / user))
-        # What the real registry API wrote for the sample adapter.
-        out = call([self.WINE, "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"]).stdout
-        self.assertEqual(re.findall(rb"^    (\w+)FogEnable    REG_BINARY    (\w+)", out, re.M),
-                         [(b"Table", b"31000000"), (b"W", b"30000000"), (b"Z", b"31000000")])
+    # Where a game folder's per-user copy of cam.cfg lies in `profile`.
+    def copies_in(self, profile):
+        def copy_of(d):
+            below = d.relative_to(self.drive_c if d.is_relative_to(self.drive_c) else "/")
+            return profile / "AppData/Local/VirtualStore" / below / "cam.cfg"
+        return copy_of
+
+    # The profile folder that the profile list names for Wine's one user.
+    def set_profile(self, path):
+        quietly(self.WINE, "reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion"
+                "\\ProfileList\\S-1-5-21-0-0-0-1000", "/v", "ProfileImagePath", "/t",
+                "REG_EXPAND_SZ", "/d", path, "/f")
+
+    # What the real registry API wrote for the sample adapter.
+    def test_registry(self):
+        self.run_rows([Row("no game", "thx.exe", CFG, "", CFG)])
+        out = call([self.WINE, "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"])
+        values = re.findall(rb"^    (\w+)FogEnable    REG_BINARY    (\w+)", out.stdout, re.M)
+        self.assertEqual(values, [(b"Table", b"31000000"), (b"W", b"30000000"),
+                                  (b"Z", b"31000000")])
+
+    # The Win32 file layer: its search, its edits and its failures.
+    def test_game_folder(self):
+        self.run_rows([
+            Row("a marker in capitals, no copy", "TH2.EXE", GROWS, OK, GROWN,
+                path=self.system_drive),
+            Row("no cam.cfg", "th2.exe", None, FAILED, None)])
+
+    # The per-user copy of a game folder on the system drive, in the profile the profile list
+    # names, here reached through a link.
+    def test_per_user_copies(self):
+        (self.drive_c / "linked").symlink_to(self.drive_c / "moved")  # both gone with the prefix
+        self.set_profile("%SystemDrive%\\linked")
+        self.run_rows([Row("a moved profile", "th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON,
+                           path=self.system_drive)], self.drive_c / "moved")
+        self.set_profile(f"C:\\users\\{self.USER}")
+        self.run_rows([
+            Row("another drive's game folder has none", "th2.exe", CFG, OK, ON, copy=CFG,
+                copy_after=CFG),
+            Row("a read-only copy", "th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG,
+                setup=read_only, path=self.system_drive)])
+
+    # A game folder reached through a link is fine, and the copy kept for its real path counts;
+    # links planted below it or below the profile are not followed.
+    def test_links(self):
+        link = self.drive_c / "game link"
+
+        def enter_by_link(path):
+            link.symlink_to(self.system_drive)
+            return link.unlink
+
+        # Wine takes the folder's name from $PWD where it names the same folder.
+        by_link = dict(cwd=link, env=dict(ENV, PWD=str(link)))
+        self.run_rows([
+            Row("entered through a link", "th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON,
+                setup=enter_by_link, options=by_link, path=self.system_drive),
+            Row("a symbolic link for cam.cfg", "th2.exe", CFG, FAILED, CFG, setup=SYMLINK),
+            Row("a hard link to cam.cfg", "th2.exe", CFG, FAILED, CFG, setup=HARDLINK),
+            Row("a symbolic link for the copy", "th2.exe", CFG, FAILED, ON, copy=CFG,
+                copy_after=CFG, setup=SYMLINK, path=self.system_drive),
+            Row("a hard link to the copy", "th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG,
+                setup=HARDLINK, path=self.system_drive),
+            Row("a folder link below the profile", "th2.exe", CFG, FAILED, ON, copy=CFG,
+                copy_after=CFG, setup=folder_link, path=self.system_drive)])
+
+    # The server must see the disk, so one of its own runs in the disk's namespace. Another file
+    # system than the prefix's is fine, but not a link planted there; a full one fails.
+    def test_full_disk(self):
+        def on_full_disk(fill, plant=""):
+            return dict(env=dict(ENV, FILL=fill, FULL_DISK_BEFORE=self.REGISTER + plant,
+                                 FULL_DISK_AFTER="wineserver -k"))
+
+        plant = "; mkdir t && mv cam.cfg t && ln -s t/cam.cfg cam.cfg"
+        self.run_rows([
+            Row("room to spare", "", CFG, OK, ON, wrap=FULL_DISK, options=on_full_disk("/dev/null")),
+            Row("a symbolic link there", "", CFG, FAILED, CFG, wrap=FULL_DISK,
+                options=on_full_disk("/dev/null", plant)),
+            Row("no room", "", SPARSE, FAILED, SPARSE, wrap=FULL_DISK,
+                options=on_full_disk("/dev/zero"))])
 
     # A key on CONIN$ ends the wait. Wine's console draws a character at a time, moving the
     # cursor in between.
     def test_console(self):
         for key in ["x", "\u00e9", "\x1b[A", "\x1b[2~", "\x1bOP"]:
-            child = pexpect.spawn(self.WINE, [self.EXE], encoding="utf-8",
-                                  cwd=folder(self.addCleanup), timeout=30)
-            child.expect("(?:\x1b\\[[?0-9;]*[A-Za-z])*".join(map(re.escape, "exit...")))
-            self.assertEqual(child.expect([pexpect.EOF, pexpect.TIMEOUT], timeout=0.5), 1, key)
-            child.send(key)
-            child.expect(pexpect.EOF, timeout=10)
-            child.close()  # waits a moment, then ends it by force
-            self.assertEqual(child.exitstatus, 0, key)
+            with self.subTest(key=key):
+                child = pexpect.spawn(self.WINE, [self.EXE], encoding="utf-8",
+                                      cwd=folder(self.addCleanup), timeout=30)
+                child.expect("(?:\x1b\\[[?0-9;]*[A-Za-z])*".join(map(re.escape, "exit...")))
+                self.assertEqual(child.expect([pexpect.EOF, pexpect.TIMEOUT], timeout=0.5), 1)
+                child.send(key)
+                child.expect(pexpect.EOF, timeout=10)
+                child.close()  # waits a moment, then ends it by force
+                self.assertEqual(child.exitstatus, 0)
 
 
 # The archive fogswitch.exe ships in: its packing refuses an exe that would not start on Windows
 # XP, and a build in a folder of another name, from the toolchain file alone, gives the same bytes.
 class Executable(unittest.TestCase):
     def test_release(self):
-        exe, source, epoch = Path(ENV["FOGSWITCH_WINDOWS_EXE"]), ENV["FOGSWITCH_SOURCE"], ENV["FOGSWITCH_EPOCH"]
+        exe, source = Path(ENV["FOGSWITCH_WINDOWS_EXE"]), ENV["FOGSWITCH_SOURCE"]
+        epoch = ENV["FOGSWITCH_EPOCH"]
         other = folder(self.addCleanup) / "another build"
-        quietly("cmake", "-S", source, "-B", other, f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-i686.cmake",
+        quietly("cmake", "-S", source, "-B", other,
+                f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-i686.cmake",
                 f"-DFOGSWITCH_SOURCE_DATE_EPOCH={epoch}")
         quietly("cmake", "--build", other, "-j2", "--target", "fogswitch", "package", timeout=300)
-        archive = f"fogswitch-{ENV['FOGSWITCH_VERSION']}-win32.zip"  # holding the exe, so both are compared
+        # The archive holds the exe, so both are compared.
+        archive = f"fogswitch-{ENV['FOGSWITCH_VERSION']}-win32.zip"
         self.assertEqual((other / archive).read_bytes(), (exe.parent / archive).read_bytes())
         with zipfile.ZipFile(exe.parent / archive) as z:
-            self.assertNotRegex(z.read("README.txt") + z.read("LICENSE.txt"), rb"[^\r]\n")  # CR LF
+            text = z.read("README.txt") + z.read("LICENSE.txt")
+            self.assertNotRegex(text, rb"[^\r]\n")  # CR LF
             self.assertEqual({i.date_time for i in z.infolist()}, {time.gmtime(int(epoch))[:6]})
 
 

@@ -37,12 +37,14 @@ struct FakeRegistry final : Registry {
   std::map<std::string, std::map<std::string, std::string>> keys;
   std::set<std::string> refused;  // keys that won't open, "key/value"s that can't be set
   std::map<RegHandle, std::string> open;
+  RegHandle last_handle = 6;
   std::string log;
 
   RegStatus RegOpenKeyExA(const char* path, unsigned long access, RegHandle* key) override {
     log += path + " "s + std::to_string(access) + "|";
     if (keys.count(path) == 0 || refused.count(path) != 0) return 2;
-    open[*key = open.size() + 7] = path;
+    *key = ++last_handle;
+    open[*key] = path;
     return kRegSuccess;
   }
   RegStatus RegQueryValueExA(RegHandle key, const char* name, unsigned char* data,
@@ -60,7 +62,8 @@ struct FakeRegistry final : Registry {
     return refused.count(open.at(key) + "/" + name) != 0 ? 5 : kRegSuccess;
   }
   RegStatus RegCloseKey(RegHandle key) override {
-    return open.erase(key) == 1 ? kRegSuccess : throw std::logic_error("closed, but not open");
+    if (open.erase(key) != 1) throw std::logic_error("closed, but not open");
+    return kRegSuccess;
   }
 };
 
@@ -115,25 +118,26 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   const std::string writes =
       "A0 3|" + fog + "A4 3|A5 3|A6 3|A7 3|" + fog + "A8 3|A9 3|" + fog + "A10 3|" + fog;
   const struct {
-    std::optional<std::string> highest{};  // MaxObjectNumber's data; none when missing
+    const char* name;
+    std::optional<std::string> highest;  // MaxObjectNumber's data; none when missing
     std::string output, log;
   } rows[] = {
-      {.highest = Dword(10), .output = all + Summary(11, 3), .log = map + writes},
-      {.highest = Dword(0), .output = first + Summary(1, 1), .log = map + "A0 3|" + fog},
-      {.highest = Dword(256), .output = all + Summary(257, 3), .log = map + writes},
-      {.highest = Dword(0xFFFFFFFF), .output = Summary(0, 0), .log = map},
+      {"every kind of slot", Dword(10), all + Summary(11, 3), map + writes},
+      {"one slot", Dword(0), first + Summary(1, 1), map + "A0 3|" + fog},
+      {"more slots than the map holds", Dword(256), all + Summary(257, 3), map + writes},
+      {"no slot", Dword(0xFFFFFFFF), Summary(0, 0), map},
       // The count wraps as a 32-bit number would, to the lowest int, which is no slot at all:
       // one past the highest slot must neither walk 2^31 slots nor print another count.
-      {.highest = Dword(0x7FFFFFFF), .output = Summary(INT32_MIN, 0), .log = map},
-      {.highest = Dword(1).substr(0, 3), .output = Summary(0, 0), .log = map},
-      {.output = Summary(0, 0), .log = map},
+      {"the highest int", Dword(0x7FFFFFFF), Summary(INT32_MIN, 0), map},
+      {"too short a number", Dword(1).substr(0, 3), Summary(0, 0), map},
+      {"no number", {}, Summary(0, 0), map},
   };
-  for (std::size_t i = 0; i < std::size(rows); ++i) {
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     FakeRegistry registry = Machine();
-    if (rows[i].highest) registry.keys[kMap]["MaxObjectNumber"] = *rows[i].highest;
-    EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), rows[i].output);
-    EXPECT_EQ(registry.log, rows[i].log);
+    if (row.highest) registry.keys[kMap]["MaxObjectNumber"] = *row.highest;
+    EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), row.output);
+    EXPECT_EQ(registry.log, row.log);
     EXPECT_TRUE(registry.open.empty()) << "a key was left open";
   }
 }
@@ -330,41 +334,48 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   }
 }
 
-// The Windows key wait reads each row to its end and no further: events it skips, then one that
-// ends the wait.
+// The Windows key wait reads each row to its end and no further: the events it skips, then the
+// one that ends the wait.
 TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
   struct Read {
     ConsoleEvent event;
     bool ok = true;
     unsigned long count = 1;
   };
-  const auto key = [](bool down, unsigned short vk, char16_t c = 0) {
-    return Read{{true, down, vk, c}};
+  const auto up = [](unsigned short vk, char16_t c = 0) { return Read{{true, false, vk, c}}; };
+  const auto down = [](unsigned short vk, char16_t c = 0) { return Read{{true, true, vk, c}}; };
+  const Read focus{};
+  const struct {
+    const char* name;
+    std::vector<Read> reads;
+  } rows[] = {
+      // Among them Shift, Pause and the Windows key; 0x20 and 0x6F carry a character when typed.
+      {"a typed key, after a release and keys that type nothing",
+       {focus, up(0x41, u'a'), down(0x0B), down(0x10), down(0x13), down(0x20), down(0x29),
+        down(0x2C), down(0x2F), down(0x5B), down(0x6F), down(0x88), down(0x41, u'a')}},
+      {"a read that fails", {focus, Read{{}, false}}},
+      {"a read of no event", {focus, Read{{}, true, 0}}},
+      {"an accented letter on an OEM key, in a UTF-8 console", {down(0xDE, u'\u00e9')}},
+      // The keys with an extended code at each end of their ranges.
+      {"Clear", {up(0x0C), down(0x0C)}},
+      {"Page Up", {up(0x21), down(0x21)}},
+      {"the down arrow", {up(0x28), down(0x28)}},
+      {"Insert", {up(0x2D), down(0x2D)}},
+      {"Delete", {up(0x2E), down(0x2E)}},
+      {"F1", {up(0x70), down(0x70)}},
+      {"F24", {up(0x87), down(0x87)}},
   };
-  const Read focus_or_menu{}, failed{{}, false}, none{{}, true, 0};
-  std::vector<std::vector<Read>> rows = {
-      {focus_or_menu, key(false, 0x41, u'a')},
-      {focus_or_menu, failed},
-      {focus_or_menu, none},
-      {key(true, 0xDE, u'\u00e9')},  // é on an OEM key, in a UTF-8 console
-  };
-  // Among them Shift, Pause, the Windows key; 0x20 and 0x6F carry a character when typed.
-  using Keys = std::initializer_list<unsigned short>;
-  for (unsigned short vk : Keys{0x0B, 0x10, 0x13, 0x20, 0x29, 0x2C, 0x2F, 0x5B, 0x6F, 0x88})
-    rows[0].insert(rows[0].end() - 1, key(true, vk));
-  rows[0].push_back(key(true, 0x41, u'a'));
-  // Clear, Page Up to the down arrow, Insert, Delete, F1 to F24, each with its neighbours above.
-  for (unsigned short vk : Keys{0x0C, 0x21, 0x28, 0x2D, 0x2E, 0x70, 0x87})
-    rows.push_back({key(false, vk), key(true, vk)});
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    SCOPED_TRACE("row " + std::to_string(i));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     std::size_t taken = 0;
     WaitForKeyEvent([&](ConsoleEvent& event, unsigned long& count) {
-      const Read& next = rows[i].at(taken++);  // throws when the wait reads on past the row
-      std::tie(event, count) = std::tie(next.event, next.count);
+      const Read& next = row.reads.at(taken);  // throws when the wait reads on past the row
+      ++taken;
+      event = next.event;
+      count = next.count;
       return next.ok;
     });
-    EXPECT_EQ(taken, rows[i].size());
+    EXPECT_EQ(taken, row.reads.size());
   }
 }
 
