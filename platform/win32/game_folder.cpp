@@ -27,9 +27,10 @@ class WorkingDirectory final : public GameFolder {
     if (!HasFinalPaths()) return files;
     const std::wstring windows =
         Fetch([](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
+    const auto game_folders = GameFolderPaths();
     for (const auto& local_data : UsersLocalData(windows)) {
       std::optional<PinnedFolder> profile;  // looked up once, when a copy may lie below it
-      for (const std::wstring& game_folder : GameFolderPaths()) {
+      for (const std::wstring& game_folder : game_folders) {
         const auto rest =
             VirtualStoreCopy(game_folder, windows, local_data ? local_data->rest : L"", wide_name);
         if (!rest) continue;

@@ -89,8 +89,9 @@ constexpr NTSTATUS kObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 Held OpenBelow(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG options,
                NTSTATUS& status) {
   static const auto create = SystemFunction<decltype(&NtCreateFile)>(Ntdll(), "NtCreateFile");
-  if (create == nullptr) {
-    status = static_cast<NTSTATUS>(0xC0000002);  // not implemented
+  // A counted name holds at most 32767 characters.
+  if (create == nullptr || name.size() > 0x7FFF) {
+    status = static_cast<NTSTATUS>(0xC0000033);  // the name is invalid
     return nullptr;
   }
   UNICODE_STRING object_name{};
