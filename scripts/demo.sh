@@ -43,7 +43,8 @@ cp sample/adapter.reg "$work/"
 echo "Preparing a throwaway Wine prefix..." >&2
 step "Starting a Wine server" wineserver -p  # the device map lives only as long as the server
 step "Setting up the Wine prefix" "$wine" wineboot -i
-step "Registering the sample adapter" sh -c 'cd "$1" && "$2" regedit /S adapter.reg' sh "$work" "$wine"
+step "Registering the sample adapter" \
+  sh -c 'cd "$1" && "$2" regedit /S adapter.reg' sh "$work" "$wine"
 
 adapter='HKLM\System\FogswitchSample\Video\0000'
 show() {

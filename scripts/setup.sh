@@ -50,10 +50,11 @@ qemu=$(/usr/bin/qemu-i386 --version 2>/dev/null | grep -o -m1 'version [0-9]*' |
 release=$(. /etc/os-release && echo "$VERSION_CODENAME")
 echo "Installing qemu-user from $release-backports: this machine runs no 32-bit programs."
 if ! apt-get indextargets --format '$(RELEASE)' | grep -qx "$release-backports"; then
-  archive=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' | awk -v r="$release" '$1 == r {print $2; exit}')
+  archive=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' |
+    awk -v r="$release" '$1 == r {print $2; exit}')
   [[ -n $archive ]] || { echo "No Debian source for $release in apt's sources." >&2; exit 1; }
-  quietly "${sudo[@]}" sh -c 'echo "$1" >"$2"' sh \
-    "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive $release-backports main" \
+  source="deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $archive"
+  quietly "${sudo[@]}" sh -c 'echo "$1" >"$2"' sh "$source $release-backports main" \
     "/etc/apt/sources.list.d/$release-backports.list"
 fi
 quietly "${sudo[@]}" apt-get update

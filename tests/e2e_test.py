@@ -135,21 +135,14 @@ class Native(unittest.TestCase):
         shutil.copy(ENV["FOGSWITCH_EXE"], cls.exe)
 
     def test_game_folder(self):
-        def unlisted(path):
-            path.parent.chmod(0o333)
-
-        def read_only_file(path):
-            path.chmod(0o444)
-
         check_game_folders(self, [self.exe, "--help", "/?"], SUMMARY.format(0, 0), "\n", [
             Row("a marker in any case, its last line ended first", "TH_x2Y.EXE", GROWS, OK, GROWN),
             Row("no marker", "thx.exe ath2.exe", CFG, "", CFG),
-            Row("a folder that can't be listed", "th2.exe", CFG, "", CFG, setup=unlisted,
-                options=AS_NOBODY),
-            Row("no cam.cfg", "th2.exe", None, FAILED, None),
+            Row("a folder that can't be listed", "th2.exe", CFG, "", CFG,
+                setup=lambda f: f.parent.chmod(0o333), options=AS_NOBODY),
             Row("a FIFO in its place", "th2.exe", None, FAILED, None, setup=os.mkfifo),
-            Row("a read-only cam.cfg", "th2.exe", CFG, FAILED, CFG, setup=read_only_file,
-                options=AS_NOBODY),
+            Row("a read-only cam.cfg", "th2.exe", CFG, FAILED, CFG,
+                setup=lambda f: f.chmod(0o444), options=AS_NOBODY),
             Row("a full disk", "", SPARSE, FAILED, SPARSE, wrap=FULL_DISK)])
 
     # A cam.cfg whose every read fails, here the program's own memory from its unmapped first
@@ -255,19 +248,17 @@ class Wine(unittest.TestCase):
                 "\\ProfileList\\S-1-5-21-0-0-0-1000", "/v", "ProfileImagePath", "/t",
                 "REG_EXPAND_SZ", "/d", path, "/f")
 
-    # What the real registry API wrote for the sample adapter.
-    def test_registry(self):
-        self.run_rows([Row("no game", "thx.exe", CFG, "", CFG)])
+    # The Win32 file layer's search and edit, and what the real registry API wrote for the
+    # sample adapter.
+    def test_game_folder_and_registry(self):
+        self.run_rows([
+            Row("no game", "thx.exe", CFG, "", CFG),
+            Row("a marker in capitals, no copy", "TH2.EXE", GROWS, OK, GROWN,
+                path=self.system_drive)])
         out = call([self.WINE, "reg", "query", "HKLM\\System\\FogswitchSample\\Video\\0000"])
         values = re.findall(rb"^    (\w+)FogEnable    REG_BINARY    (\w+)", out.stdout, re.M)
         self.assertEqual(values, [(b"Table", b"31000000"), (b"W", b"30000000"),
                                   (b"Z", b"31000000")])
-
-    # The Win32 file layer: its search, its edits and its failures.
-    def test_game_folder(self):
-        self.run_rows([
-            Row("a marker in capitals, no copy", "TH2.EXE", GROWS, OK, GROWN,
-                path=self.system_drive)])
 
     # The per-user copy of a game folder on the system drive, in the profile the profile list
     # names, here reached through a link.
@@ -285,16 +276,13 @@ class Wine(unittest.TestCase):
     # links planted below it are not followed.
     def test_links(self):
         link = self.drive_c / "game link"
-
-        def enter_by_link(path):
-            link.symlink_to(self.system_drive)
-            return link.unlink
-
+        link.symlink_to(self.system_drive)
+        self.addCleanup(link.unlink)
         # Wine takes the folder's name from $PWD where it names the same folder.
         by_link = dict(cwd=link, env=dict(ENV, PWD=str(link)))
         self.run_rows([
             Row("entered through a link", "th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON,
-                setup=enter_by_link, options=by_link, path=self.system_drive),
+                options=by_link, path=self.system_drive),
             Row("a symbolic link for cam.cfg", "th2.exe", CFG, FAILED, CFG, setup=SYMLINK),
             Row("a hard link to cam.cfg", "th2.exe", CFG, FAILED, CFG, setup=HARDLINK)])
 
@@ -307,7 +295,8 @@ class Wine(unittest.TestCase):
 
         plant = "; mkdir t && mv cam.cfg t && ln -s t/cam.cfg cam.cfg"
         self.run_rows([
-            Row("room to spare", "", CFG, OK, ON, wrap=FULL_DISK, options=on_full_disk("/dev/null")),
+            Row("room to spare", "", CFG, OK, ON, wrap=FULL_DISK,
+                options=on_full_disk("/dev/null")),
             Row("a symbolic link there", "", CFG, FAILED, CFG, wrap=FULL_DISK,
                 options=on_full_disk("/dev/null", plant)),
             Row("no room", "", SPARSE, FAILED, SPARSE, wrap=FULL_DISK,

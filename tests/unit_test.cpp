@@ -121,28 +121,25 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
     const char* name;
     std::optional<std::string> highest;  // MaxObjectNumber's data; none when missing
     std::string output, log;
+    bool has_map = true;
   } rows[] = {
-      {"every kind of slot", Dword(10), all + Summary(11, 3), map + writes},
-      {"one slot", Dword(0), first + Summary(1, 1), map + "A0 3|" + fog},
       {"more slots than the map holds", Dword(256), all + Summary(257, 3), map + writes},
       {"no slot", Dword(0xFFFFFFFF), Summary(0, 0), map},
-      // The count wraps as a 32-bit number would, to the lowest int, which is no slot at all:
-      // one past the highest slot must neither walk 2^31 slots nor print another count.
-      {"the highest int", Dword(0x7FFFFFFF), Summary(INT32_MIN, 0), map},
-      {"too short a number", Dword(1).substr(0, 3), Summary(0, 0), map},
       {"no number", {}, Summary(0, 0), map},
+      {"no device map", {}, Summary(0, 0), map, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     FakeRegistry registry = Machine();
     if (row.highest) registry.keys[kMap]["MaxObjectNumber"] = *row.highest;
+    if (!row.has_map) registry.keys.erase(kMap);
     EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), row.output);
     EXPECT_EQ(registry.log, row.log);
     EXPECT_TRUE(registry.open.empty()) << "a key was left open";
   }
 }
 
-enum class Fault { kNone, kSize, kRead, kResize, kFlush, kClose };
+enum class Fault { kNone, kSize, kRead, kMemory, kResize, kFlush };
 
 // A run in a game folder: cam.cfg and its per-user copy before and after, each unchanged where
 // "after" is unset, and whether the run reports success.
@@ -193,20 +190,16 @@ struct FakeFolder final : GameFolder {
     }
     std::optional<std::size_t> Read(char* buffer, std::size_t count) override {
       if (Fails(Fault::kRead)) return std::nullopt;
+      if (Fails(Fault::kMemory)) throw std::bad_alloc();
       const std::size_t got = stored.data.copy(buffer, count, at);
       at += got;
       return got;
     }
     bool WriteAt(std::uint64_t offset, const char* bytes, std::size_t count) override {
       EXPECT_LE(offset + count, stored.data.size()) << "a write past the end it grew the file to";
-      std::size_t n = count;
-      if (faulty && count > folder.budget) {
-        n = folder.budget;
-        folder.budget = SIZE_MAX;
-      } else if (faulty && folder.budget != SIZE_MAX) {
-        folder.budget -= count;
-      }
+      const std::size_t n = faulty ? std::min(count, folder.budget) : count;
       stored.data.replace(offset, n, bytes, n);
+      if (faulty) folder.budget = n == count ? folder.budget - n : SIZE_MAX;  // then it works
       return n == count;
     }
     bool Resize(std::uint64_t length) override {
@@ -222,7 +215,7 @@ struct FakeFolder final : GameFolder {
       stored.disk = stored.data;
       return !Fails(Fault::kFlush);
     }
-    bool Close() override { return !Fails(Fault::kClose); }
+    bool Close() override { return true; }
 
     bool Fails(Fault kind) {
       if (!faulty || folder.fault != kind) return false;
@@ -253,67 +246,38 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const std::string failed =
       trying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
   const std::string cfg = "a 1\r\nfogging 0\r\n", on = "a 1\r\nfogging 1\r\n";
+  const std::string big = std::string(200000, 'x') + "\r\n";
   const GameRow rows[] = {
-      {.name = "fog on already: nothing is written, so growing can't fail",
-       .before = "a\r\nfogging 1\r\nb",
-       .fault = Fault::kResize,
-       .budget = 0},
-      {.name = "an empty value gets its 1 inserted before CR LF",
-       .before = "a\r\nfogging \r\nb\r\n",
-       .after = "a\r\nfogging 1\r\nb\r\n"},
-      {.name = "an empty value before a bare LF",
-       .before = "a\nfogging \nb\n",
-       .after = "a\nfogging 1\nb\n"},
-      {.name = "an empty value at the file's end", .before = "fogging ", .after = "fogging 1"},
-      {.name = "a line after a bare LF, not the word inside a line",
-       .before = "xfogging 0\nfogging 0\n",
-       .after = "xfogging 0\nfogging 1\n"},
-      {.name = "a line after CR LF wins over the first line; only its byte is written",
+      {.name = "fog on already", .before = "a\r\nfogging 1", .fault = Fault::kResize, .budget = 0},
+      {.name = "an empty value", .before = "a\nfogging \nb\n", .after = "a\nfogging 1\nb\n"},
+      // Only the byte that changes is written.
+      {.name = "a line after CR LF over the first line",
        .before = "fogging 0\r\nfogging 0\r\n",
        .after = "fogging 0\r\nfogging 1\r\n",
        .budget = 1},
-      {.name = "a zero byte before the line",
-       .before = "a\0b\r\nfogging 0\r\n"s,
-       .after = "a\0b\r\nfogging 1\r\n"s},
-      {.name = "an empty file gets the line", .before = "", .after = "fogging 1\r\n"},
-      {.name = "a last line ended by a bare LF", .before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
-      {.name = "other spellings don't count, and the last line is ended first",
-       .before = "Fogging 0\r\nfogging0\r\na\rfogging 0",
-       .after = "Fogging 0\r\nfogging0\r\na\rfogging 0\r\nfogging 1\r\n"},
-      {.name = "a file longer than one read",
-       .before = std::string(200000, 'x') + "\r\nfogging 0",
-       .after = std::string(200000, 'x') + "\r\nfogging 1"},
-      {.name = "a file of the largest size", .before = cfg, .after = on, .limit = cfg.size()},
-      {.name = "a file whose size can't be told",
-       .before = cfg,
-       .after = on,
-       .fault = Fault::kSize},
-      {.name = "the per-user copy too", .before = cfg, .after = on, .copy = cfg, .copy_after = on},
+      {.name = "an empty file", .before = "", .after = "fogging 1\r\n"},
+      {.name = "a last line ended by LF", .before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
+      {.name = "longer than one read", .before = big + "fogging 0", .after = big + "fogging 1"},
+      {.name = "of the largest size", .before = cfg, .after = on, .limit = cfg.size()},
+      {.name = "its size unknown", .before = cfg, .after = on, .fault = Fault::kSize},
       // Each failure is reported; a file whose edit failed is left as it was.
-      {.name = "no cam.cfg", .ok = false},
       {.name = "a read fails", .ok = false, .before = cfg, .fault = Fault::kRead},
-      {.name = "a file over the largest size", .ok = false, .before = cfg, .limit = cfg.size() - 1},
-      {.name = "growing fails", .ok = false, .before = "a 1", .fault = Fault::kResize},
-      {.name = "a write fails partway, and the old bytes are put back",
-       .ok = false,
-       .before = "a 1\r\nb 2",
-       .budget = 5},
-      {.name = "an insertion's write fails partway",
-       .ok = false,
-       .before = "fogging \r\nabc\r\n",
-       .budget = 3},
-      {.name = "closing fails once the edit is on the disk",
+      {.name = "memory runs out", .ok = false, .before = cfg, .fault = Fault::kMemory},
+      {.name = "over the largest size", .ok = false, .before = cfg, .limit = cfg.size() - 1},
+      {.name = "over the largest size, its size unknown",
        .ok = false,
        .before = cfg,
-       .after = on,
-       .fault = Fault::kClose},
-      {.name = "a flush fails and is undone, but the copy's edit stays",
+       .fault = Fault::kSize,
+       .limit = cfg.size() - 1},
+      {.name = "growing fails", .ok = false, .before = "a 1", .fault = Fault::kResize},
+      {.name = "a write fails partway", .ok = false, .before = "fogging \r\nabc\r\n", .budget = 3},
+      {.name = "a flush fails, but the copy's edit stays",
        .ok = false,
        .before = cfg,
        .fault = Fault::kFlush,
        .copy = cfg,
        .copy_after = on},
-      {.name = "a copy that can't be looked for, though the folder's own file is edited",
+      {.name = "a copy that can't be looked for",
        .ok = false,
        .before = cfg,
        .after = on,
@@ -397,8 +361,6 @@ TEST(ProfileFolder, IsTheStoredPathWithOnlyTheSystemDriveExpanded) {
       {"the system drive, in any case", 2, L"%systemdrive%\\Users\\a\0"s, L"D:\\Users\\a"},
       {"stored without its zero, a % kept as it is", 1, L"C:\\Users\\%b", L"C:\\Users\\%b"},
       {"another variable", 2, L"%USERPROFILE%\\..\\c", {}},
-      {"not a string", 7, L"C:\\Users\\d\0\0"s, {}},
-      {"empty", 1, L"\0"s, {}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -440,7 +402,6 @@ TEST(LocalDataFolders, AreTheOwnUsersAndTheSessionUsers) {
     std::wstring local_app_data;
     std::vector<std::wstring> folders;
   } rows[] = {
-      {"another user's session", own, Account{L"S-1-5-21-2", L"Q"}, L"L", {p, q}},
       {"no profile: LOCALAPPDATA", {L"S-1-5-21-1", {}}, {}, L"L", {L"L|"}},
       {"the session's user without a profile",
        {L"S-1-5-21-1", {}},
@@ -448,8 +409,6 @@ TEST(LocalDataFolders, AreTheOwnUsersAndTheSessionUsers) {
        L"",
        {L"none"}},
       {"the session's user who can't be told", own, Account{L"", {}}, L"", {p, L"none"}},
-      {"the own session, its SID in another case", own, Account{L"s-1-5-21-1", L"Q"}, L"", {p}},
-      {"system accounts", {L"S-1-5-18", L"P"}, Account{L"S-1-5-20", L"Q"}, L"L", {}},
       {"a service's session", {L"S-1-5-19", L"P"}, Account{L"S-1-5-21-2", L"Q"}, L"L", {q}},
   };
   for (const auto& row : rows) {
@@ -490,17 +449,12 @@ TEST(GameFolderPaths, AreTheEnteredAndTheRealOnADrive) {
     std::wstring entered, final_path;
     std::vector<std::wstring> folders;
   } rows[] = {
-      {"the same, letter case aside",
-       L"C:\\Games\\T2",
-       L"\\\\?\\c:\\games\\t2",
-       {L"C:\\Games\\T2"}},
       {"reached through a link",
        L"C:\\T2",
        L"\\\\?\\C:\\Program Files\\T2",
        {L"C:\\T2", L"C:\\Program Files\\T2"}},
       {"a subst drive's root", L"S:\\", L"\\\\?\\D:\\", {L"S:\\", L"D:\\"}},
       {"a share", L"C:\\T2", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
-      {"no final path", L"C:\\T2", L"", {L"C:\\T2"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -513,7 +467,8 @@ TEST(ExtendedLengthPath, OpensAnyLength) {
     const char* name;
     std::wstring full, path;
   } rows[] = {
-      {"a drive", L"C:\\", L"\\\\?\\C:\\"},
+      {"a drive", L"C:\\Games", L"\\\\?\\C:\\Games"},
+      {"a relative path", L"cam.cfg", L"cam.cfg"},
       {"a share", L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
       {"already so", L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
   };
@@ -536,15 +491,11 @@ TEST(CheckFinalPaths, AcceptsOnlyAFileWhosePathIsTheFoldersFollowedByTheRest) {
   } rows[] = {
       {"the same, letter case aside", true, folder, file, FileCheck::kAccept},
       {"another file", true, folder, elsewhere, FileCheck::kRefuse},
-      {"no device name: the drive letter",
-       true,
-       {L"", folder.drive},
-       {L"", file.drive},
-       FileCheck::kAccept},
-      {"no device name for the file", true, folder, {L"", elsewhere.drive}, FileCheck::kRefuse},
+      {"no device name of the file", true, folder, {L"", file.drive}, FileCheck::kAccept},
+      {"no device name of the folder", true, {L"", folder.drive}, file, FileCheck::kAccept},
       {"no final path of the folder", true, {}, file, FileCheck::kRefuse},
       {"no final path of the file", true, folder, {}, FileCheck::kRefuse},
-      {"no final paths at all on the system", false, {}, {}, FileCheck::kWalk},
+      {"no final paths on the system", false, {}, {}, FileCheck::kWalk},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -562,9 +513,7 @@ TEST(NoLinkBelow, HoldsWhereEveryLevelIsNoLinkAndTheLastTheFile) {
   } rows[] = {
       {"no link", {Opened{1, 10}, Opened{1, 11}, file}, true},
       {"a folder that is a link", {Opened{1, 10}, Opened{1, 11, true}, file}, false},
-      {"the file that is a link", {Opened{1, 10}, Opened{1, 11}, Opened{1, 12, true}}, false},
       {"a level that can't be opened for its data", {Opened{1, 10}, {}, file}, false},
-      {"another file", {Opened{1, 10}, Opened{1, 11}, Opened{1, 13}}, false},
       {"one on another volume", {Opened{1, 10}, Opened{1, 11}, Opened{2, 12}}, false},
   };
   for (const auto& row : rows) {
