@@ -160,25 +160,22 @@ struct Stored {
   std::string data, disk;
 };
 
-// A game folder in memory, holding a row's cam.cfg and its per-user copy.
+// A game folder in memory, holding a row's cam.cfg and its per-user copy. The first file there
+// fails as the row says; the row's fault and budget are used up as they happen.
 struct FakeFolder final : GameFolder {
-  explicit FakeFolder(const GameRow& row) : fault(row.fault), budget(row.budget) {
+  explicit FakeFolder(const GameRow& game_row) : row(game_row) {
     if (row.before) own = Stored{*row.before, *row.before};
     if (row.copy) copy = Stored{*row.copy, *row.copy};
-    copy_unknown = row.copy_unknown;
   }
 
   bool HasEntryMatching(const char* pattern) override { return pattern == "th*2*.exe"s; }
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
-    std::vector<std::unique_ptr<UpdateFile>> opened;
     EXPECT_EQ(name, "cam.cfg"s);
-    bool first = true;
+    std::vector<std::unique_ptr<UpdateFile>> opened;
     for (auto* file : {&own, &copy}) {
-      if (!*file) continue;
-      opened.push_back(std::make_unique<File>(*this, **file, first));
-      first = false;
+      if (*file) opened.push_back(std::make_unique<File>(*this, **file, opened.empty()));
     }
-    if (copy_unknown) opened.push_back(nullptr);
+    if (row.copy_unknown) opened.push_back(nullptr);
     return opened;
   }
 
@@ -197,9 +194,10 @@ struct FakeFolder final : GameFolder {
     }
     bool WriteAt(std::uint64_t offset, const char* bytes, std::size_t count) override {
       EXPECT_LE(offset + count, stored.data.size()) << "a write past the end it grew the file to";
-      const std::size_t n = faulty ? std::min(count, folder.budget) : count;
+      std::size_t& budget = folder.row.budget;
+      const std::size_t n = faulty ? std::min(count, budget) : count;
       stored.data.replace(offset, n, bytes, n);
-      if (faulty) folder.budget = n == count ? folder.budget - n : SIZE_MAX;  // then it works
+      if (faulty) budget = n == count ? budget - n : SIZE_MAX;  // then it works
       return n == count;
     }
     bool Resize(std::uint64_t length) override {
@@ -218,8 +216,8 @@ struct FakeFolder final : GameFolder {
     bool Close() override { return true; }
 
     bool Fails(Fault kind) {
-      if (!faulty || folder.fault != kind) return false;
-      folder.fault = Fault::kNone;
+      if (!faulty || folder.row.fault != kind) return false;
+      folder.row.fault = Fault::kNone;
       return true;
     }
     FakeFolder& folder;
@@ -228,10 +226,8 @@ struct FakeFolder final : GameFolder {
     std::size_t at = 0;
   };
 
-  Fault fault;
-  std::size_t budget;
+  GameRow row;
   std::optional<Stored> own, copy;
-  bool copy_unknown = false;
 };
 
 // What a file holds after a run, read and on the disk alike.
