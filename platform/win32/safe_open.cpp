@@ -57,8 +57,15 @@ class WindowsFile final : public UpdateFile {
   Held handle_;
 };
 
-HMODULE Kernel32() { return GetModuleHandleW(L"kernel32.dll"); }
 HMODULE Ntdll() { return GetModuleHandleW(L"ntdll.dll"); }
+
+// A name as ntdll's calls take it, counted rather than ended by a zero.
+UNICODE_STRING CountedName(const std::wstring& text) {
+  UNICODE_STRING name{};
+  name.Buffer = const_cast<wchar_t*>(text.c_str());
+  name.Length = name.MaximumLength = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+  return name;
+}
 
 // GetFinalPathNameByHandleW, which Windows has from Vista on: null before.
 using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
@@ -94,10 +101,7 @@ Held OpenBelow(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG 
     status = static_cast<NTSTATUS>(0xC0000033);  // the name is invalid
     return nullptr;
   }
-  UNICODE_STRING object_name{};
-  object_name.Buffer = const_cast<wchar_t*>(name.c_str());
-  object_name.Length = object_name.MaximumLength =
-      static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  UNICODE_STRING object_name = CountedName(name);
   SECURITY_QUALITY_OF_SERVICE quality{sizeof quality, SecurityAnonymous, SECURITY_STATIC_TRACKING,
                                       FALSE};
   OBJECT_ATTRIBUTES attributes{};
@@ -184,9 +188,7 @@ bool HasEntryMatching(const PinnedFolder& folder, const std::wstring& pattern) {
                                  ULONG, FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
   static const auto query = SystemFunction<Query>(Ntdll(), "NtQueryDirectoryFile");
   if (!folder.handle || query == nullptr) return false;
-  UNICODE_STRING mask{};
-  mask.Buffer = const_cast<wchar_t*>(pattern.c_str());
-  mask.Length = mask.MaximumLength = static_cast<USHORT>(pattern.size() * sizeof(wchar_t));
+  UNICODE_STRING mask = CountedName(pattern);
   IO_STATUS_BLOCK io{};
   // Room for one entry with the longest name.
   alignas(FILE_NAMES_INFORMATION) unsigned char entry[sizeof(FILE_NAMES_INFORMATION) + 512];

@@ -7,8 +7,7 @@ namespace {
 // Vista and 7 with the update that adds them.
 using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
 SetDefaultDirectories SetDefaultDirectoriesFunction() {
-  return SystemFunction<SetDefaultDirectories>(GetModuleHandleW(L"kernel32.dll"),
-                                               "SetDefaultDllDirectories");
+  return SystemFunction<SetDefaultDirectories>(Kernel32(), "SetDefaultDllDirectories");
 }
 
 }  // namespace
@@ -21,8 +20,7 @@ void RestrictDllSearch() {
   // From XP SP1 on: an empty name takes the current folder out of the search, but not the
   // program's own folder, which only the call above can.
   using SetDirectory = BOOL(WINAPI*)(LPCWSTR);
-  const auto set_directory =
-      SystemFunction<SetDirectory>(GetModuleHandleW(L"kernel32.dll"), "SetDllDirectoryW");
+  const auto set_directory = SystemFunction<SetDirectory>(Kernel32(), "SetDllDirectoryW");
   if (set_directory != nullptr) set_directory(L"");
 }
 

@@ -32,6 +32,8 @@ inline std::wstring FullPath(const std::wstring& path) {
   });
 }
 
+inline HMODULE Kernel32() { return GetModuleHandleW(L"kernel32.dll"); }
+
 // A function of a loaded system DLL that not every Windows has, or that is not in the import
 // table: null where it is missing.
 template <typename Function>
