@@ -7,6 +7,8 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
+#include <vector>
 
 #include "driver_fog/driver_fog.h"
 #include "game_fog/game_fog.h"
@@ -18,6 +20,10 @@ namespace fogswitch {
 namespace {
 
 using namespace std::string_literals;
+
+// A table's rows: each its name, shown when it fails, then its columns.
+template <typename... Columns>
+using Rows = std::vector<std::tuple<const char*, Columns...>>;
 
 // What `print` writes to the stream it is handed.
 std::string Capture(const std::function<void(std::FILE*)>& print) {
@@ -117,24 +123,21 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   const std::string all = first + "A7 ... fixed.\n" + kLongName + " ... fixed.\n";
   const std::string writes =
       "A0 3|" + fog + "A4 3|A5 3|A6 3|A7 3|" + fog + "A8 3|A9 3|" + fog + "A10 3|" + fog;
-  const struct {
-    const char* name;
-    std::optional<std::string> highest;  // MaxObjectNumber's data; none when missing
-    std::string output, log;
-    bool has_map = true;
-  } rows[] = {
-      {"more slots than the map holds", Dword(256), all + Summary(257, 3), map + writes},
-      {"no slot", Dword(0xFFFFFFFF), Summary(0, 0), map},
-      {"no number", {}, Summary(0, 0), map},
-      {"no device map", {}, Summary(0, 0), map, false},
+  // MaxObjectNumber's data (none when missing), whether the device map is there, the output and
+  // the log of the registry.
+  const Rows<std::optional<std::string>, bool, std::string, std::string> rows = {
+      {"more slots than the map holds", Dword(256), true, all + Summary(257, 3), map + writes},
+      {"no slot", Dword(0xFFFFFFFF), true, Summary(0, 0), map},
+      {"no number", {}, true, Summary(0, 0), map},
+      {"no device map", {}, false, Summary(0, 0), map},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [name, highest, has_map, output, log] : rows) {
+    SCOPED_TRACE(name);
     FakeRegistry registry = Machine();
-    if (row.highest) registry.keys[kMap]["MaxObjectNumber"] = *row.highest;
-    if (!row.has_map) registry.keys.erase(kMap);
-    EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), row.output);
-    EXPECT_EQ(registry.log, row.log);
+    if (highest) registry.keys[kMap]["MaxObjectNumber"] = *highest;
+    if (!has_map) registry.keys.erase(kMap);
+    EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), output);
+    EXPECT_EQ(registry.log, log);
     EXPECT_TRUE(registry.open.empty()) << "a key was left open";
   }
 }
@@ -305,10 +308,7 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
   const auto up = [](unsigned short vk, char16_t c = 0) { return Read{{true, false, vk, c}}; };
   const auto down = [](unsigned short vk, char16_t c = 0) { return Read{{true, true, vk, c}}; };
   const Read focus{};
-  const struct {
-    const char* name;
-    std::vector<Read> reads;
-  } rows[] = {
+  const Rows<std::vector<Read>> rows = {
       // Among them Shift, Pause and the Windows key; 0x20 and 0x6F carry a character when typed.
       {"a typed key, after a release and keys that type nothing",
        {focus, up(0x41, u'a'), down(0x0B), down(0x10), down(0x13), down(0x20), down(0x29),
@@ -325,17 +325,17 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
       {"F1", {up(0x70), down(0x70)}},
       {"F24", {up(0x87), down(0x87)}},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [name, reads] : rows) {
+    SCOPED_TRACE(name);
     std::size_t taken = 0;
     WaitForKeyEvent([&](ConsoleEvent& event, unsigned long& count) {
-      const Read& next = row.reads.at(taken);  // throws when the wait reads on past the row
+      const Read& next = reads.at(taken);  // throws when the wait reads on past the row
       ++taken;
       event = next.event;
       count = next.count;
       return next.ok;
     });
-    EXPECT_EQ(taken, row.reads.size());
+    EXPECT_EQ(taken, reads.size());
   }
 }
 
@@ -345,22 +345,15 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
                     [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
 }
 
-std::wstring Shown(const std::optional<std::wstring>& text) { return text.value_or(L"none"); }
-
 TEST(ProfileFolder, IsTheStoredPathWithOnlyTheSystemDriveExpanded) {
-  const struct {
-    const char* name;
-    unsigned long type;
-    std::wstring data;
-    std::optional<std::wstring> folder;
-  } rows[] = {
+  const Rows<unsigned long, std::wstring, std::optional<std::wstring>> rows = {
       {"the system drive, in any case", 2, L"%systemdrive%\\Users\\a\0"s, L"D:\\Users\\a"},
       {"stored without its zero, a % kept as it is", 1, L"C:\\Users\\%b", L"C:\\Users\\%b"},
       {"another variable", 2, L"%USERPROFILE%\\..\\c", {}},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(ProfileFolder(row.type, row.data, L"D:\\Windows"), row.folder);
+  for (const auto& [name, type, data, folder] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ProfileFolder(type, data, L"D:\\Windows"), folder);
   }
 }
 
@@ -371,106 +364,80 @@ TEST(SessionUserSid, IsThatOfTheDomainsUserAccountOnly) {
     if (account == L"DOM\\admins") found = {L"S-1-5-32-544", false};
     return found;
   };
-  const struct {
-    const char* name;
-    std::wstring domain, user;
-    std::optional<std::wstring> sid;
-  } rows[] = {
+  const Rows<std::wstring, std::wstring, std::optional<std::wstring>> rows = {
       {"a user account", L"DOM", L"bob", L"S-1-5-21-9"},
       {"no user: session 0", L"", L"", {}},
       {"no domain", L"", L"bob", L""},
       {"a name that can't be looked up", L"DOM", L"eve", L""},
       {"not a user account", L"DOM", L"admins", L""},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(SessionUserSid(row.domain, row.user, lookup), row.sid);
+  for (const auto& [name, domain, user, sid] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(SessionUserSid(domain, user, lookup), sid);
   }
 }
 
+// Each folder as "folder|rest", or "none" for one that can't be told.
 TEST(LocalDataFolders, AreTheOwnUsersAndTheSessionUsers) {
-  const Account own{L"S-1-5-21-1", L"P"};
+  const Account own{L"S-1-5-21-1", L"P"}, own_unknown{L"S-1-5-21-1", {}};
+  const Account other_unknown{L"S-1-5-21-2", {}};
   const std::wstring p = L"P|AppData\\Local", q = L"Q|AppData\\Local";
-  const struct {
-    const char* name;
-    Account own;
-    std::optional<Account> session;
-    std::wstring local_app_data;
-    std::vector<std::wstring> folders;
-  } rows[] = {
-      {"no profile: LOCALAPPDATA", {L"S-1-5-21-1", {}}, {}, L"L", {L"L|"}},
-      {"the session's user without a profile",
-       {L"S-1-5-21-1", {}},
-       Account{L"S-1-5-21-2", {}},
-       L"",
-       {L"none"}},
+  const Rows<Account, std::optional<Account>, std::wstring, std::vector<std::wstring>> rows = {
+      {"no profile: LOCALAPPDATA", own_unknown, {}, L"L", {L"L|"}},
+      {"the session's user without a profile", own_unknown, other_unknown, L"", {L"none"}},
       {"the session's user who can't be told", own, Account{L"", {}}, L"", {p, L"none"}},
       {"a service's session", {L"S-1-5-19", L"P"}, Account{L"S-1-5-21-2", L"Q"}, L"L", {q}},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [name, own_user, session, local_app_data, expected] : rows) {
+    SCOPED_TRACE(name);
     std::vector<std::wstring> folders;
-    for (const auto& folder : LocalDataFolders(row.own, row.session, row.local_app_data)) {
+    for (const auto& folder : LocalDataFolders(own_user, session, local_app_data)) {
       folders.push_back(folder ? folder->folder + L"|" + folder->rest : L"none");
     }
-    EXPECT_EQ(folders, row.folders);
+    EXPECT_EQ(folders, expected);
   }
 }
 
 TEST(VirtualStoreCopy, LiesBelowTheLocalDataForAGameOnTheSystemDrive) {
-  const std::wstring store = L"AppData\\Local\\VirtualStore\\";
-  const struct {
-    const char* name;
-    std::wstring folder, copy;
-    std::wstring local_data_rest = L"AppData\\Local";
-  } rows[] = {
-      {"below Program Files", L"c:\\Program Files\\Thief 2\\",
+  const std::wstring local = L"AppData\\Local", store = L"AppData\\Local\\VirtualStore\\";
+  const Rows<std::wstring, std::wstring, std::optional<std::wstring>> rows = {
+      {"below Program Files", L"c:\\Program Files\\Thief 2\\", local,
        store + L"Program Files\\Thief 2\\cam.cfg"},
-      {"the drive's root", L"C:\\", store + L"cam.cfg"},
-      {"below LOCALAPPDATA", L"C:\\Games", L"VirtualStore\\Games\\cam.cfg", L""},
-      {"another drive", L"D:\\Games", L"none"},
-      {"a share", L"\\\\server\\share\\Games", L"none"},
-      {"a drive-relative path", L"C:Games", L"none"},
+      {"the drive's root", L"C:\\", local, store + L"cam.cfg"},
+      {"below LOCALAPPDATA", L"C:\\Games", L"", L"VirtualStore\\Games\\cam.cfg"},
+      {"another drive", L"D:\\Games", local, {}},
+      {"a share", L"\\\\server\\share\\Games", local, {}},
+      {"a drive-relative path", L"C:Games", local, {}},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(Shown(VirtualStoreCopy(row.folder, L"C:\\Windows", row.local_data_rest, L"cam.cfg")),
-              row.copy);
+  for (const auto& [name, folder, local_data_rest, copy] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(VirtualStoreCopy(folder, L"C:\\Windows", local_data_rest, L"cam.cfg"), copy);
   }
 }
 
 TEST(GameFolderPaths, AreTheEnteredAndTheRealOnADrive) {
-  const struct {
-    const char* name;
-    std::wstring entered, final_path;
-    std::vector<std::wstring> folders;
-  } rows[] = {
-      {"reached through a link",
-       L"C:\\T2",
-       L"\\\\?\\C:\\Program Files\\T2",
-       {L"C:\\T2", L"C:\\Program Files\\T2"}},
+  const std::wstring t2 = L"C:\\T2", real = L"C:\\Program Files\\T2";
+  const Rows<std::wstring, std::wstring, std::vector<std::wstring>> rows = {
+      {"reached through a link", t2, L"\\\\?\\" + real, {t2, real}},
       {"a subst drive's root", L"S:\\", L"\\\\?\\D:\\", {L"S:\\", L"D:\\"}},
-      {"a share", L"C:\\T2", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
+      {"a share", t2, L"\\\\?\\UNC\\server\\T2", {t2}},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(GameFolderPaths(row.entered, row.final_path, SameName), row.folders);
+  for (const auto& [name, entered, final_path, folders] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(GameFolderPaths(entered, final_path, SameName), folders);
   }
 }
 
 TEST(ExtendedLengthPath, OpensAnyLength) {
-  const struct {
-    const char* name;
-    std::wstring full, path;
-  } rows[] = {
+  const Rows<std::wstring, std::wstring> rows = {
       {"a drive", L"C:\\Games", L"\\\\?\\C:\\Games"},
       {"a relative path", L"cam.cfg", L"cam.cfg"},
       {"a share", L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
       {"already so", L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(ExtendedLengthPath(row.full), row.path);
+  for (const auto& [name, full, path] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ExtendedLengthPath(full), path);
   }
 }
 
@@ -479,12 +446,7 @@ TEST(CheckFinalPaths, AcceptsOnlyAFileWhosePathIsTheFoldersFollowedByTheRest) {
   const FinalPaths folder{volume + L"games", L"\\\\?\\C:\\games"};
   const FinalPaths file{volume + L"GAMES\\t2\\Cam.cfg", L"\\\\?\\C:\\games\\t2\\cam.cfg"};
   const FinalPaths elsewhere{volume + L"Windows\\cam.cfg", L"\\\\?\\C:\\Windows\\cam.cfg"};
-  const struct {
-    const char* name;
-    bool has_final_paths;
-    FinalPaths folder, file;
-    FileCheck check;
-  } rows[] = {
+  const Rows<bool, FinalPaths, FinalPaths, FileCheck> rows = {
       {"the same, letter case aside", true, folder, file, FileCheck::kAccept},
       {"another file", true, folder, elsewhere, FileCheck::kRefuse},
       {"no device name of the file", true, folder, {L"", file.drive}, FileCheck::kAccept},
@@ -493,34 +455,31 @@ TEST(CheckFinalPaths, AcceptsOnlyAFileWhosePathIsTheFoldersFollowedByTheRest) {
       {"no final path of the file", true, folder, {}, FileCheck::kRefuse},
       {"no final paths on the system", false, {}, {}, FileCheck::kWalk},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(CheckFinalPaths(row.has_final_paths, row.folder, row.file, L"t2\\cam.cfg", SameName),
-              row.check);
+  for (const auto& [name, has_final_paths, folder_paths, file_paths, check] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(CheckFinalPaths(has_final_paths, folder_paths, file_paths, L"t2\\cam.cfg", SameName),
+              check);
   }
 }
 
+// Each row: how a, b and cam.cfg open, each as itself, and whether the rule holds.
 TEST(NoLinkBelow, HoldsWhereEveryLevelIsNoLinkAndTheLastTheFile) {
-  const Opened file{1, 12};
-  const struct {
-    const char* name;
-    std::vector<std::optional<Opened>> levels;  // a, b and cam.cfg, each opened as itself
-    bool holds;
-  } rows[] = {
-      {"no link", {Opened{1, 10}, Opened{1, 11}, file}, true},
-      {"a folder that is a link", {Opened{1, 10}, Opened{1, 11, true}, file}, false},
-      {"a level that can't be opened for its data", {Opened{1, 10}, {}, file}, false},
-      {"one on another volume", {Opened{1, 10}, Opened{1, 11}, Opened{2, 12}}, false},
+  const Opened a{1, 10}, b{1, 11}, file{1, 12};
+  const Rows<std::vector<std::optional<Opened>>, bool> rows = {
+      {"no link", {a, b, file}, true},
+      {"a folder that is a link", {a, Opened{1, 11, true}, file}, false},
+      {"a level that can't be opened for its data", {a, {}, file}, false},
+      {"one on another volume", {a, b, Opened{2, 12}}, false},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [name, levels, holds] : rows) {
+    SCOPED_TRACE(name);
     std::vector<std::wstring> names;
-    const bool holds = NoLinkBelow(L"a\\b\\cam.cfg", file, [&](const std::wstring& name) {
-      names.push_back(name);
-      return row.levels.at(names.size() - 1);
+    const bool held = NoLinkBelow(L"a\\b\\cam.cfg", file, [&](const std::wstring& next) {
+      names.push_back(next);
+      return levels.at(names.size() - 1);
     });
-    EXPECT_EQ(holds, row.holds);
-    if (row.holds) {
+    EXPECT_EQ(held, holds);
+    if (holds) {
       EXPECT_EQ(names, (std::vector<std::wstring>{L"a", L"b", L"cam.cfg"}));
     }
   }
