@@ -25,9 +25,7 @@ SPARSE = b"fogging \r\n".ljust(11999, b"\0") + b"x"
 FULL_DISK = [str(Path(__file__).with_name("full_disk.sh"))]
 ROOT = os.getuid() == 0
 # As root a refusal needs an account without the right: nobody's.
-AS_NOBODY = {}
-if ROOT:
-    AS_NOBODY = dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[])
+AS_NOBODY = dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[]) if ROOT else {}
 
 
 # Every child without a terminal of its own: a session of its own, so the program doesn't wait
@@ -231,16 +229,14 @@ class Wine(unittest.TestCase):
     def setUp(self):
         quietly("sh", "-c", self.REGISTER)
 
+    # Runs the rows with the copies of cam.cfg looked for in `profile`, else Wine's own one.
     def run_rows(self, rows, profile=None):
-        check_game_folders(self, [self.WINE, self.EXE], self.SAMPLE, "\r\n", rows,
-                           self.copies_in(profile or self.drive_c / "users" / self.USER))
+        profile = profile or self.drive_c / "users" / self.USER
 
-    # Where a game folder's per-user copy of cam.cfg lies in `profile`.
-    def copies_in(self, profile):
         def copy_of(d):
             below = d.relative_to(self.drive_c if d.is_relative_to(self.drive_c) else "/")
             return profile / "AppData/Local/VirtualStore" / below / "cam.cfg"
-        return copy_of
+        check_game_folders(self, [self.WINE, self.EXE], self.SAMPLE, "\r\n", rows, copy_of)
 
     # The profile folder that the profile list names for Wine's one user.
     def set_profile(self, path):
@@ -265,12 +261,12 @@ class Wine(unittest.TestCase):
     def test_per_user_copies(self):
         (self.drive_c / "linked").symlink_to(self.drive_c / "moved")  # both gone with the prefix
         self.set_profile("%SystemDrive%\\linked")
-        self.run_rows([Row("a moved profile", "th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON,
-                           path=self.system_drive)], self.drive_c / "moved")
-        self.set_profile(f"C:\\users\\{self.USER}")
+        self.addCleanup(self.set_profile, f"C:\\users\\{self.USER}")
         self.run_rows([
+            Row("a moved profile", "th2.exe", CFG, OK, ON, copy=CFG, copy_after=ON,
+                path=self.system_drive),
             Row("a read-only copy", "th2.exe", CFG, FAILED, ON, copy=CFG, copy_after=CFG,
-                setup=read_only, path=self.system_drive)])
+                setup=read_only, path=self.system_drive)], self.drive_c / "moved")
 
     # A game folder reached through a link is fine, and the copy kept for its real path counts;
     # links planted below it are not followed.
@@ -290,17 +286,15 @@ class Wine(unittest.TestCase):
     # system than the prefix's is fine, but not a link planted there; a full one fails.
     def test_full_disk(self):
         def on_full_disk(fill, plant=""):
-            return dict(env=dict(ENV, FILL=fill, FULL_DISK_BEFORE=self.REGISTER + plant,
-                                 FULL_DISK_AFTER="wineserver -k"))
+            env = dict(ENV, FILL=fill, FULL_DISK_BEFORE=self.REGISTER + plant,
+                       FULL_DISK_AFTER="wineserver -k")
+            return dict(wrap=FULL_DISK, options=dict(env=env))
 
         plant = "; mkdir t && mv cam.cfg t && ln -s t/cam.cfg cam.cfg"
         self.run_rows([
-            Row("room to spare", "", CFG, OK, ON, wrap=FULL_DISK,
-                options=on_full_disk("/dev/null")),
-            Row("a symbolic link there", "", CFG, FAILED, CFG, wrap=FULL_DISK,
-                options=on_full_disk("/dev/null", plant)),
-            Row("no room", "", SPARSE, FAILED, SPARSE, wrap=FULL_DISK,
-                options=on_full_disk("/dev/zero"))])
+            Row("room to spare", "", CFG, OK, ON, **on_full_disk("/dev/null")),
+            Row("a symbolic link there", "", CFG, FAILED, CFG, **on_full_disk("/dev/null", plant)),
+            Row("no room", "", SPARSE, FAILED, SPARSE, **on_full_disk("/dev/zero"))])
 
     # A key on CONIN$ ends the wait. Wine's console draws a character at a time, moving the
     # cursor in between.
