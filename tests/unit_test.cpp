@@ -128,6 +128,7 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   const Rows<std::optional<std::string>, bool, std::string, std::string> rows = {
       {"more slots than the map holds", Dword(256), true, all + Summary(257, 3), map + writes},
       {"no slot", Dword(0xFFFFFFFF), true, Summary(0, 0), map},
+      {"past the highest int", Dword(0x80000000), true, Summary(INT32_MIN + 1, 0), map},
       {"no number", {}, true, Summary(0, 0), map},
       {"no device map", {}, false, Summary(0, 0), map},
   };
