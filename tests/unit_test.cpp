@@ -246,38 +246,33 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const std::string failed =
       trying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
   const std::string cfg = "a 1\r\nfogging 0\r\n", on = "a 1\r\nfogging 1\r\n";
+  const std::string off = "fogging 0\r\n";
   const std::string big = std::string(200000, 'x') + "\r\n";
+  using enum Fault;
   const GameRow rows[] = {
-      {.name = "fog on already", .before = "a\r\nfogging 1", .fault = Fault::kResize, .budget = 0},
+      {.name = "fog on already", .before = "a\r\nfogging 1", .fault = kResize, .budget = 0},
       {.name = "an empty value", .before = "a\nfogging \nb\n", .after = "a\nfogging 1\nb\n"},
-      // Only the byte that changes is written.
-      {.name = "a line after CR LF over the first line",
-       .before = "fogging 0\r\nfogging 0\r\n",
-       .after = "fogging 0\r\nfogging 1\r\n",
-       .budget = 1},
+      // The line after a CR LF, not the first line; only the byte that changes is written.
+      {.name = "after CR LF", .before = off + cfg, .after = off + on, .budget = 1},
       {.name = "an empty file", .before = "", .after = "fogging 1\r\n"},
       {.name = "a last line ended by LF", .before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
       {.name = "longer than one read", .before = big + "fogging 0", .after = big + "fogging 1"},
       {.name = "of the largest size", .before = cfg, .after = on, .limit = cfg.size()},
-      {.name = "its size unknown", .before = cfg, .after = on, .fault = Fault::kSize},
       // Each failure is reported; a file whose edit failed is left as it was.
-      {.name = "a read fails", .ok = false, .before = cfg, .fault = Fault::kRead},
-      {.name = "memory runs out", .ok = false, .before = cfg, .fault = Fault::kMemory},
-      {.name = "over the largest size", .ok = false, .before = cfg, .limit = cfg.size() - 1},
-      {.name = "over the largest size, its size unknown",
-       .ok = false,
-       .before = cfg,
-       .fault = Fault::kSize,
-       .limit = cfg.size() - 1},
-      {.name = "growing fails", .ok = false, .before = "a 1", .fault = Fault::kResize},
+      {.name = "no cam.cfg", .ok = false},
+      {.name = "a read fails", .ok = false, .before = cfg, .fault = kRead},
+      {.name = "memory runs out", .ok = false, .before = cfg, .fault = kMemory},
+      {.name = "too large", .ok = false, .before = cfg, .limit = cfg.size() - 1},
+      {.name = "too large, size unknown", .ok = false, .before = cfg, .fault = kSize, .limit = 1},
+      {.name = "growing fails", .ok = false, .before = "a 1", .fault = kResize},
       {.name = "a write fails partway", .ok = false, .before = "fogging \r\nabc\r\n", .budget = 3},
       {.name = "a flush fails, but the copy's edit stays",
        .ok = false,
        .before = cfg,
-       .fault = Fault::kFlush,
+       .fault = kFlush,
        .copy = cfg,
        .copy_after = on},
-      {.name = "a copy that can't be looked for",
+      {.name = "a copy's place unknown",
        .ok = false,
        .before = cfg,
        .after = on,
