@@ -123,20 +123,18 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   const std::string all = first + "A7 ... fixed.\n" + kLongName + " ... fixed.\n";
   const std::string writes =
       "A0 3|" + fog + "A4 3|A5 3|A6 3|A7 3|" + fog + "A8 3|A9 3|" + fog + "A10 3|" + fog;
-  // MaxObjectNumber's data (none when missing), whether the device map is there, the output and
-  // the log of the registry.
-  const Rows<std::optional<std::string>, bool, std::string, std::string> rows = {
-      {"more slots than the map holds", Dword(256), true, all + Summary(257, 3), map + writes},
-      {"no slot", Dword(0xFFFFFFFF), true, Summary(0, 0), map},
-      {"past the highest int", Dword(0x80000000), true, Summary(INT32_MIN + 1, 0), map},
-      {"no number", {}, true, Summary(0, 0), map},
-      {"no device map", {}, false, Summary(0, 0), map},
+  // MaxObjectNumber's data (none when missing), the output and the log of the registry. The
+  // native end-to-end run has no device map at all.
+  const Rows<std::optional<std::string>, std::string, std::string> rows = {
+      {"more slots than the map holds", Dword(256), all + Summary(257, 3), map + writes},
+      {"no slot", Dword(0xFFFFFFFF), Summary(0, 0), map},
+      {"past the highest int", Dword(0x80000000), Summary(INT32_MIN + 1, 0), map},
+      {"no number", {}, Summary(0, 0), map},
   };
-  for (const auto& [name, highest, has_map, output, log] : rows) {
+  for (const auto& [name, highest, output, log] : rows) {
     SCOPED_TRACE(name);
     FakeRegistry registry = Machine();
     if (highest) registry.keys[kMap]["MaxObjectNumber"] = *highest;
-    if (!has_map) registry.keys.erase(kMap);
     EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), output);
     EXPECT_EQ(registry.log, log);
     EXPECT_TRUE(registry.open.empty()) << "a key was left open";
@@ -164,8 +162,8 @@ struct Stored {
   std::string data, disk;
 };
 
-// A game folder in memory, holding a row's cam.cfg and its per-user copy. The first file there
-// fails as the row says; the row's fault and budget are used up as they happen.
+// A game folder in memory, holding a row's cam.cfg and its per-user copy. cam.cfg fails as the
+// row says each time it is opened: its fault once, and a write once the budget is used up.
 struct FakeFolder final : GameFolder {
   explicit FakeFolder(const GameRow& game_row) : row(game_row) {
     if (row.before) own = Stored{*row.before, *row.before};
@@ -176,15 +174,15 @@ struct FakeFolder final : GameFolder {
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
     EXPECT_EQ(name, "cam.cfg"s);
     std::vector<std::unique_ptr<UpdateFile>> opened;
-    for (auto* file : {&own, &copy}) {
-      if (*file) opened.push_back(std::make_unique<File>(*this, **file, opened.empty()));
-    }
+    if (own) opened.push_back(std::make_unique<File>(*own, row.fault, row.budget));
+    if (copy) opened.push_back(std::make_unique<File>(*copy, Fault::kNone, SIZE_MAX));
     if (row.copy_unknown) opened.push_back(nullptr);
     return opened;
   }
 
   struct File final : UpdateFile {
-    File(FakeFolder& in, Stored& bytes, bool first) : folder(in), stored(bytes), faulty(first) {}
+    File(Stored& bytes, Fault fails, std::size_t bytes_before_failing)
+        : stored(bytes), fault(fails), budget(bytes_before_failing) {}
     std::optional<std::uint64_t> Size() override {
       if (Fails(Fault::kSize)) return std::nullopt;
       return stored.data.size();
@@ -198,10 +196,9 @@ struct FakeFolder final : GameFolder {
     }
     bool WriteAt(std::uint64_t offset, const char* bytes, std::size_t count) override {
       EXPECT_LE(offset + count, stored.data.size()) << "a write past the end it grew the file to";
-      std::size_t& budget = folder.row.budget;
-      const std::size_t n = faulty ? std::min(count, budget) : count;
+      const std::size_t n = std::min(count, budget);
       stored.data.replace(offset, n, bytes, n);
-      if (faulty) budget = n == count ? budget - n : SIZE_MAX;  // then it works
+      budget = n == count ? budget - n : SIZE_MAX;  // then it works
       return n == count;
     }
     bool Resize(std::uint64_t length) override {
@@ -220,17 +217,17 @@ struct FakeFolder final : GameFolder {
     bool Close() override { return true; }
 
     bool Fails(Fault kind) {
-      if (!faulty || folder.row.fault != kind) return false;
-      folder.row.fault = Fault::kNone;
+      if (fault != kind) return false;
+      fault = Fault::kNone;
       return true;
     }
-    FakeFolder& folder;
     Stored& stored;
-    bool faulty;
+    Fault fault;
+    std::size_t budget;
     std::size_t at = 0;
   };
 
-  GameRow row;
+  const GameRow& row;
   std::optional<Stored> own, copy;
 };
 
