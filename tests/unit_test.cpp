@@ -309,13 +309,9 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
       {"a read that fails", {focus, Read{{}, false}}},
       {"a read of no event", {focus, Read{{}, true, 0}}},
       {"an accented letter on an OEM key, in a UTF-8 console", {down(0xDE, u'\u00e9')}},
-      // The keys with an extended code at each end of their ranges.
+      // Ends of the ranges of keys with an extended code that a terminal can't send to Wine's
+      // console; the end-to-end console test presses the others.
       {"Clear", {up(0x0C), down(0x0C)}},
-      {"Page Up", {up(0x21), down(0x21)}},
-      {"the down arrow", {up(0x28), down(0x28)}},
-      {"Insert", {up(0x2D), down(0x2D)}},
-      {"Delete", {up(0x2E), down(0x2E)}},
-      {"F1", {up(0x70), down(0x70)}},
       {"F24", {up(0x87), down(0x87)}},
   };
   for (const auto& [name, reads] : rows) {
