@@ -25,7 +25,8 @@ SPARSE = b"fogging \r\n".ljust(11999, b"\0") + b"x"
 FULL_DISK = [str(Path(__file__).with_name("full_disk.sh"))]
 ROOT = os.getuid() == 0
 # As root a refusal needs an account without the right: nobody's.
-AS_NOBODY = dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[]) if ROOT else {}
+AS_NOBODY = (dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[])
+             if ROOT else {})
 
 
 # Every child without a terminal of its own: a session of its own, so the program doesn't wait
