@@ -149,8 +149,8 @@ struct GameRow {
   const char* name;
   bool ok = true;
   std::optional<std::string> before{}, after{};
-  Fault fault = Fault::kNone;     // of the first file there, once
-  std::size_t budget = SIZE_MAX;  // bytes written before a write fails, once
+  Fault fault = Fault::kNone;     // of cam.cfg, once each time it is opened
+  std::size_t budget = SIZE_MAX;  // bytes cam.cfg takes before a write fails, once
   std::uint64_t limit = kMaxConfigSize;
   std::optional<std::string> copy{}, copy_after{};
   bool copy_unknown = false;  // a per-user copy that can't be looked for
@@ -308,8 +308,8 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
         down(0x2C), down(0x2F), down(0x5B), down(0x6F), down(0x88), down(0x41, u'a')}},
       {"a read that fails", {focus, Read{{}, false}}},
       {"a read of no event", {focus, Read{{}, true, 0}}},
-      // Ends of the ranges of keys with an extended code that a terminal can't send to Wine's
-      // console; the end-to-end console test presses the others.
+      // Ends of the ranges of keys with an extended code that Wine's console makes of no
+      // terminal key; the end-to-end console test presses the others.
       {"Clear", {up(0x0C), down(0x0C)}},
       {"F24", {up(0x87), down(0x87)}},
   };
