@@ -147,23 +147,21 @@ class Native(unittest.TestCase):
     # A cam.cfg whose every read fails, here the program's own memory from its unmapped first
     # page, is reported, not read again and again.
     def test_read_fails(self):
-        with ExitStack() as stack:
-            d = game(stack.callback)
-            (d / "cam.cfg").unlink()
-            (d / "cam.cfg").symlink_to("/proc/self/mem")
-            r = call([self.exe], cwd=d)
-            output = BANNER + SUMMARY.format(0, 0) + FAILED + PROMPT
-            self.assertEqual((r.returncode, r.stdout), (0, output.encode()))
+        d = game(self.addCleanup)
+        (d / "cam.cfg").unlink()
+        (d / "cam.cfg").symlink_to("/proc/self/mem")
+        r = call([self.exe], cwd=d)
+        output = BANNER + SUMMARY.format(0, 0) + FAILED + PROMPT
+        self.assertEqual((r.returncode, r.stdout), (0, output.encode()))
 
     # A reader of its output that went away doesn't end the run before its work is done.
     def test_output_closed(self):
-        with ExitStack() as stack:
-            d = game(stack.callback)
-            reader, writer = os.pipe()
-            os.close(reader)
-            r = call([self.exe], cwd=d, capture_output=False, stdout=writer, stderr=DEVNULL)
-            os.close(writer)
-            self.assertEqual((r.returncode, (d / "cam.cfg").read_bytes()), (0, ON))
+        d = game(self.addCleanup)
+        reader, writer = os.pipe()
+        os.close(reader)
+        r = call([self.exe], cwd=d, capture_output=False, stdout=writer, stderr=DEVNULL)
+        os.close(writer)
+        self.assertEqual((r.returncode, (d / "cam.cfg").read_bytes()), (0, ON))
 
     # Line 1: the shell shows the terminal's mode, then the program's pid, and runs it with
     # standard input {} (a file, or closed) and standard error closed, which change nothing.
