@@ -10,6 +10,8 @@
 # Usage: scripts/wine.sh PROGRAM [ARGUMENT...]   as wine takes them
 #        scripts/wine.sh --how                    prints how fogswitch.exe runs here, in one line,
 #                                                 or why it can't (then fails)
+#        scripts/wine.sh --missing                prints the package this machine lacks for it:
+#                                                 qemu-user, or nothing
 set -euo pipefail
 wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64 qemu=/usr/bin/qemu-i386
 conf=/usr/share/qemu/binfmt.d/qemu-i386.conf
@@ -32,15 +34,22 @@ emulated() {
     sh "$(id -u)" "$(id -g)" "$type" "$offset" "$magic" "$mask" "$qemu" "$@"
 }
 
+# The one place that decides whether this machine runs 32-bit x86 programs.
+runs_32bit() { "$wine32" --version >/dev/null 2>&1 </dev/null; }
+
+# qemu-i386's version, as "version N", or nothing where it is missing.
+qemu_version() { "$qemu" --version 2>/dev/null </dev/null | grep -o -m1 'version [0-9]*' || true; }
+qemu_fits() { [[ ${1#version } -ge 10 && -f $conf ]] 2>/dev/null; }
+
 # How the shipped exe runs here, in one line; or why it can't, and then it fails.
 how() {
   local version
-  if "$wine32" --version >/dev/null 2>&1 </dev/null; then
+  if runs_32bit; then
     echo "fogswitch.exe (32-bit)"
     return
   fi
-  version=$("$qemu" --version 2>/dev/null </dev/null | grep -o -m1 'version [0-9]*' || true)
-  if [[ ${version#version } -lt 10 || ! -f $conf ]]; then
+  version=$(qemu_version)
+  if ! qemu_fits "$version"; then
     echo "Wine can't run fogswitch.exe here: this machine runs no 32-bit programs, and $qemu is" \
       "${version:-missing}, where Wine's 32-bit loader needs qemu-user 10 or later"
     return 1
@@ -54,11 +63,17 @@ how() {
   fi
 }
 
-if [[ ${1-} == --how ]]; then
-  how
-  exit
-fi
-if "$wine32" --version >/dev/null 2>&1 </dev/null; then
+case ${1-} in
+  --how)
+    how
+    exit
+    ;;
+  --missing)
+    runs_32bit || qemu_fits "$(qemu_version)" || echo qemu-user
+    exit 0
+    ;;
+esac
+if runs_32bit; then
   exec "$wine64" "$@"
 fi
 wineserver -p3 >/dev/null 2>&1 </dev/null || true # exits at once where one runs already
