@@ -3,6 +3,7 @@
 #include "driver_fog/driver_fog.h"
 #include "game_fog/game_fog.h"
 #include "platform/console.h"
+#include "platform/process.h"
 
 // Arguments are ignored: the program asks nothing and takes no options.
 int main() {

@@ -12,9 +12,9 @@
 
 #include "driver_fog/driver_fog.h"
 #include "game_fog/game_fog.h"
-#include "platform/win32/key_wait.h"
+#include "platform/win32/copy_rules.h"
+#include "platform/win32/key_rules.h"
 #include "platform/win32/path_rules.h"
-#include "platform/win32/user_copies.h"
 
 namespace fogswitch {
 namespace {

@@ -2,13 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 
 namespace fogswitch {
 namespace {
@@ -23,11 +21,6 @@ extern "C" void RestoreTerminalAndDie(int signal_number) {
   std::raise(signal_number);
 }
 
-bool IsCharacterDevice(int fd) {
-  struct stat st {};
-  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
-}
-
 // After the first byte of a key, drops what follows within 50 ms: the rest of an escape sequence
 // or of a multi-byte character, which would otherwise be left for the shell.
 void DropRestOfKey(int tty) {
@@ -39,17 +32,6 @@ void DropRestOfKey(int tty) {
 }
 
 }  // namespace
-
-void PrepareProcess() {
-  // A closed standard descriptor would be handed to the next file opened, cam.cfg among them. The
-  // lowest free descriptor is the one closed, so the open fills just that one.
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
-  }
-  // A reader that went away must not end the run before the work is done.
-  std::signal(SIGPIPE, SIG_IGN);
-  if (IsCharacterDevice(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IONBF, 0);
-}
 
 void WaitForKey() {
   const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);

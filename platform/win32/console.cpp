@@ -2,20 +2,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
-#include "platform/win32/key_wait.h"
-#include "platform/win32/system.h"
+#include "platform/win32/key_rules.h"
 
 namespace fogswitch {
-
-void PrepareProcess() {
-  RestrictDllSearch();
-  // On a console every message shows at once; into a file or pipe it stays buffered.
-  if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR) {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-  }
-}
 
 void WaitForKey() {
   // The console itself, not standard input: redirected input must not end the wait.

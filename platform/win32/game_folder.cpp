@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/win32/safe_open.h"
+#include "platform/win32/copy_rules.h"
+#include "platform/win32/held_folder.h"
 #include "platform/win32/system.h"
-#include "platform/win32/user_copies.h"
 #include "platform/win32/user_profiles.h"
 
 namespace fogswitch {

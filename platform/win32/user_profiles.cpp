@@ -5,8 +5,8 @@
 #include <sddl.h>
 #include <wtsapi32.h>
 
+#include "platform/win32/copy_rules.h"
 #include "platform/win32/system.h"
-#include "platform/win32/user_copies.h"
 
 namespace fogswitch {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/win32/safe_open.h"
+#include "platform/win32/held_folder.h"
 
 #include <winternl.h>
 

@@ -1,4 +1,4 @@
-#include "platform/win32/user_copies.h"
+#include "platform/win32/copy_rules.h"
 
 #include <algorithm>
 #include <cwctype>

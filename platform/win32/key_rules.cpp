@@ -1,4 +1,4 @@
-#include "platform/win32/key_wait.h"
+#include "platform/win32/key_rules.h"
 
 namespace fogswitch {
 namespace {
