@@ -118,54 +118,46 @@ Held OpenBelow(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG 
   return Held(status >= 0 ? handle : nullptr);
 }
 
-// Which file or folder an opened handle is, and whether it is a link; none if it can't be told.
-std::optional<Opened> Identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
-  if (handle == nullptr || !GetFileInformationByHandle(handle, &info)) return std::nullopt;
-  return Opened{info.dwVolumeSerialNumber,
-                std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow,
-                (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0};
-}
-
-// Whether a file opened as `rest` below a folder is the one asked for, and no link below the
-// folder led elsewhere: it has no other hard link, and its final path is the folder's followed by
-// `rest`, or where the system has no final paths, no link lies on the way to it.
-bool IsFileAskedFor(HANDLE file, const PinnedFolder& folder, const std::wstring& rest) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  const auto opened = Identify(file, info);
-  if (!opened || info.nNumberOfLinks != 1) return false;
-  switch (
-      CheckFinalPaths(HasFinalPaths(), folder.final_paths, FinalPathsOf(file), rest, SameText)) {
-    case FileCheck::kAccept:
-      return true;
-    case FileCheck::kRefuse:
-      return false;
-    case FileCheck::kWalk:
-      break;
+// What an open of one level gave: which file or folder it is, its links and reparse tag; or
+// whether it is missing.
+Level Describe(HANDLE handle, NTSTATUS status, bool is_file) {
+  Level level;
+  if (handle == nullptr) {
+    if (status == kObjectNameNotFound || status == kObjectPathNotFound) {
+      level.state = Level::State::kMissing;
+    }
+    return level;
   }
-  // Reading data is what the system checks sharing for: a level held so can't be renamed.
-  std::vector<Held> held;
-  HANDLE above = folder.handle.get();
-  return NoLinkBelow(rest, *opened, [&](const std::wstring& name) -> std::optional<Opened> {
-    NTSTATUS status = 0;
-    held.push_back(OpenBelow(above, name, FILE_READ_DATA | FILE_READ_ATTRIBUTES,
-                             FILE_OPEN_REPARSE_POINT, status));
-    above = held.back().get();
-    BY_HANDLE_FILE_INFORMATION level{};
-    return Identify(above, level);
-  });
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info) ||
+      (is_file && GetFileType(handle) != FILE_TYPE_DISK)) {
+    return level;
+  }
+  level.volume = info.dwVolumeSerialNumber;
+  level.index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+  level.links = info.nNumberOfLinks;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // ntdll has it from Windows 2000 on, where GetFileInformationByHandleEx came with Vista.
+    using Query = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+    static const auto query = SystemFunction<Query>(Ntdll(), "NtQueryInformationFile");
+    constexpr auto kAttributeTag = static_cast<FILE_INFORMATION_CLASS>(35);
+    struct {
+      ULONG attributes, reparse_tag;
+    } tag{};
+    IO_STATUS_BLOCK io{};
+    if (query == nullptr || query(handle, &io, &tag, sizeof tag, kAttributeTag) < 0 ||
+        tag.reparse_tag == 0) {
+      return level;
+    }
+    level.reparse_tag = tag.reparse_tag;
+  }
+  level.state = Level::State::kOpened;
+  return level;
 }
 
 }  // namespace
 
 bool HasFinalPaths() { return GetFinalPathFunction() != nullptr; }
-
-bool SameText(std::wstring_view a, std::wstring_view b) {
-  // Windows has it from Vista on, as it has final paths, the only ones compared so.
-  using Compare = int(WINAPI*)(LPCWCH, int, LPCWCH, int, BOOL);
-  static const auto compare = SystemFunction<Compare>(Kernel32(), "CompareStringOrdinal");
-  return compare != nullptr && compare(a.data(), static_cast<int>(a.size()), b.data(),
-                                       static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
 
 PinnedFolder PinFolder(const std::wstring& path) {
   const HANDLE handle = CreateFileW(
@@ -190,27 +182,37 @@ bool HasEntryMatching(const PinnedFolder& folder, const std::wstring& pattern) {
   if (!folder.handle || query == nullptr) return false;
   UNICODE_STRING mask = CountedName(pattern);
   IO_STATUS_BLOCK io{};
-  // Room for one entry with the longest name.
-  alignas(FILE_NAMES_INFORMATION) unsigned char entry[sizeof(FILE_NAMES_INFORMATION) + 512];
+  // Room for one entry with the longest name, asked for as Windows' own file search asks, so a
+  // file system that serves only that still answers.
+  alignas(FILE_BOTH_DIR_INFORMATION) unsigned char entry[sizeof(FILE_BOTH_DIR_INFORMATION) + 512];
   return query(folder.handle.get(), nullptr, nullptr, nullptr, &io, entry, sizeof entry,
-               FileNamesInformation, TRUE, &mask, TRUE) >= 0;
+               FileBothDirectoryInformation, TRUE, &mask, TRUE) >= 0;
 }
 
 void OpenIfThere(const PinnedFolder& folder, const std::wstring& rest,
                  std::vector<std::unique_ptr<UpdateFile>>& files) {
   if (folder.missing) return;
-  NTSTATUS status = 0;
-  Held handle = folder.handle ? OpenBelow(folder.handle.get(), rest, GENERIC_READ | GENERIC_WRITE,
-                                          FILE_NON_DIRECTORY_FILE, status)
-                              : nullptr;
-  if (!handle) {
-    if (folder.handle && (status == kObjectNameNotFound || status == kObjectPathNotFound)) return;
-    files.push_back(nullptr);
-    return;
-  }
+  // Each level stays held, not shared for deleting, until the file is judged; the last is the
+  // file. A folder is opened to list it, for which Windows checks sharing, so it can't be renamed.
+  std::vector<Held> levels;
+  const auto open = [&](const std::wstring& name, bool is_file, bool as_itself) {
+    if (!as_itself) levels.pop_back();  // opened again from the same level above
+    const HANDLE above = levels.empty() ? folder.handle.get() : levels.back().get();
+    const ACCESS_MASK access =
+        is_file ? GENERIC_READ | GENERIC_WRITE : FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    const ULONG options = (is_file ? FILE_NON_DIRECTORY_FILE : FILE_DIRECTORY_FILE) |
+                          (as_itself ? FILE_OPEN_REPARSE_POINT : 0);
+    NTSTATUS status = 0;
+    levels.push_back(above != nullptr ? OpenBelow(above, name, access, options, status) : nullptr);
+    return Describe(levels.back().get(), status, is_file);
+  };
+  const Reached reached = OpenLevels(rest, open);
+  if (reached == Reached::kMissing) return;
+  // Where both final paths can be told, a second check that doesn't rest on the opens.
   const bool asked_for =
-      GetFileType(handle.get()) == FILE_TYPE_DISK && IsFileAskedFor(handle.get(), folder, rest);
-  files.push_back(asked_for ? std::make_unique<WindowsFile>(std::move(handle)) : nullptr);
+      reached == Reached::kFile &&
+      FinalPathsAgree(folder.final_paths, FinalPathsOf(levels.back().get()), rest, SameText);
+  files.push_back(asked_for ? std::make_unique<WindowsFile>(std::move(levels.back())) : nullptr);
 }
 
 }  // namespace fogswitch

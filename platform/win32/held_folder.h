@@ -14,11 +14,8 @@
 namespace fogswitch {
 
 // Whether the system can tell a file's final path, the one it has with every link resolved:
-// from Windows Vista on.
+// from Windows Vista on, which also keeps per-user copies of files under Program Files.
 bool HasFinalPaths();
-
-// Whether two names are the same as the file system compares them, every letter's case aside.
-bool SameText(std::wstring_view a, std::wstring_view b);
 
 // A folder looked up once: held open, shared with readers and writers but not with deleting, so
 // that it can't be renamed or replaced while held, with its final paths as that handle gives
@@ -33,13 +30,15 @@ struct PinnedFolder {
 PinnedFolder PinFolder(const std::wstring& path);
 
 // Whether an entry of the folder matches a wildcard pattern, by the file system's own rules: "*"
-// is any run of characters, letter case aside, long and short names.
+// is any run of characters, letter case aside, long and short names. A folder's handle keeps the
+// first pattern it was searched with, so each held folder is searched once.
 bool HasEntryMatching(const PinnedFolder& folder, const std::wstring& pattern);
 
-// Opens a file as fopen's "r+b" would, as `rest` below the folder: existing files only, never
-// truncated, shared with other readers and writers, whatever the length of its path. A missing
-// file is left out; a read-only file, a folder, a device, a file below a folder that couldn't be
-// looked up, or one that a link below the folder leads to, is a null entry.
+// Opens a file as fopen's "r+b" would, as `rest` below the folder, one level at a time, each
+// relative to the one above and never through a link: existing files only, never truncated,
+// shared with other readers and writers, whatever the length of its path. A missing file or
+// level is left out; a read-only file, a folder, a device, a file below a folder that couldn't be
+// looked up, a link on the way, or a file with another hard link is a null entry.
 void OpenIfThere(const PinnedFolder& folder, const std::wstring& rest,
                  std::vector<std::unique_ptr<UpdateFile>>& files);
 

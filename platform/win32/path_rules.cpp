@@ -16,28 +16,40 @@ std::wstring ExtendedLengthPath(const std::wstring& full) {
   return full;
 }
 
-FileCheck CheckFinalPaths(bool has_final_paths, const FinalPaths& folder, const FinalPaths& file,
-                          std::wstring_view rest, const SameTextFunction& same) {
-  if (!has_final_paths) return FileCheck::kWalk;
+bool FinalPathsAgree(const FinalPaths& folder, const FinalPaths& file, std::wstring_view rest,
+                     const SameTextFunction& same) {
   // The device's name compares volumes without a drive letter too; the drive letter serves where
   // the device's name can't be told (under Wine, a file system not the prefix's).
   for (const auto form : {&FinalPaths::device, &FinalPaths::drive}) {
     if (!(folder.*form).empty() && !(file.*form).empty()) {
-      return same(file.*form, Join(folder.*form, rest)) ? FileCheck::kAccept : FileCheck::kRefuse;
+      return same(file.*form, Join(folder.*form, rest));
     }
   }
-  return FileCheck::kRefuse;
+  return true;
 }
 
-bool NoLinkBelow(std::wstring_view rest, const Opened& file,
-                 const std::function<std::optional<Opened>(const std::wstring&)>& open_next) {
+Reached OpenLevels(
+    std::wstring_view rest,
+    const std::function<Level(const std::wstring& name, bool is_file, bool as_itself)>& open) {
+  // Windows' own test of a tag that names another file or folder: a link or a junction.
+  constexpr std::uint32_t kNameSurrogate = 0x20000000;
   for (std::size_t start = 0;;) {
     const std::size_t end = rest.find(L'\\', start);
-    const auto level = open_next(std::wstring(rest.substr(start, end - start)));
-    if (!level || level->is_link) return false;
-    if (end == std::wstring_view::npos) {
-      return level->volume == file.volume && level->index == file.index;
+    const std::wstring name(rest.substr(start, end - start));
+    const bool is_file = end == std::wstring_view::npos;
+    if (name.empty()) return Reached::kRefused;
+    const Level level = open(name, is_file, true);
+    if (level.state == Level::State::kMissing) return Reached::kMissing;
+    if (level.state != Level::State::kOpened) return Reached::kRefused;
+    if (level.reparse_tag != 0) {
+      if ((level.reparse_tag & kNameSurrogate) != 0) return Reached::kRefused;
+      const Level followed = open(name, is_file, false);
+      if (followed.state != Level::State::kOpened || followed.volume != level.volume ||
+          followed.index != level.index) {
+        return Reached::kRefused;
+      }
     }
+    if (is_file) return level.links == 1 ? Reached::kFile : Reached::kRefused;
     start = end + 1;
   }
 }

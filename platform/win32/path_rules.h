@@ -33,26 +33,31 @@ struct FinalPaths {
   std::wstring device, drive;
 };
 
-enum class FileCheck { kAccept, kRefuse, kWalk };
+// Whether a file opened as `rest` below a folder looked up once is where the folder's final path
+// says, where the final paths of both can be told, in one form at least: the file's must be the
+// folder's followed by `rest`. Where either can't be told, the opening of the levels decides alone.
+bool FinalPathsAgree(const FinalPaths& folder, const FinalPaths& file, std::wstring_view rest,
+                     const SameTextFunction& same);
 
-// How to judge a file opened as `rest` below a folder looked up once, from their final paths:
-// where the system has final paths, the file's must be the folder's followed by `rest`, in a form
-// both can be told in, else it is refused; where it has none, the levels are walked.
-FileCheck CheckFinalPaths(bool has_final_paths, const FinalPaths& folder, const FinalPaths& file,
-                          std::wstring_view rest, const SameTextFunction& same);
-
-// What opening a file or folder tells of it: which one it is, and whether it is a link.
-struct Opened {
-  std::uint64_t volume = 0, index = 0;
-  bool is_link = false;
+// What opening one name below a level tells of it.
+struct Level {
+  enum class State { kOpened, kMissing, kFailed };
+  State state = State::kFailed;
+  std::uint64_t volume = 0, index = 0;  // which file or folder it is
+  std::uint32_t reparse_tag = 0;        // 0 where it is no reparse point
+  std::uint32_t links = 1;
 };
 
-// Whether no link lies on the way from a folder down to `file`, which opening `rest` below it
-// gave, for where no final path can be told. `open_next(name)` opens the next level of `rest`
-// below the one it opened before (the folder first) as itself, not where a link in its place
-// leads, with access to its data, keeping it open so that it can't be swapped until the check
-// ends; none when it can't. Each level must be no link, and the last one `file`.
-bool NoLinkBelow(std::wstring_view rest, const Opened& file,
-                 const std::function<std::optional<Opened>(const std::wstring&)>& open_next);
+enum class Reached { kFile, kMissing, kRefused };
+
+// Opens `rest` below a held folder one level at a time, never through a link. `open(name, is_file,
+// as_itself)` opens `name` below the level held last (the folder first) and holds it in its place,
+// as itself where it is a reparse point (`as_itself`), or else normally from the same level above.
+// A symbolic link or junction is refused; another reparse point (a deduplicated, compressed or
+// cloud file) is opened again normally and must be the same file. The file must have one link.
+// A missing level leaves the file out; one that won't open refuses it.
+Reached OpenLevels(
+    std::wstring_view rest,
+    const std::function<Level(const std::wstring& name, bool is_file, bool as_itself)>& open);
 
 }  // namespace fogswitch
