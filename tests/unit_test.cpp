@@ -338,6 +338,7 @@ TEST(ProfileFolder, IsTheStoredPathWithOnlyTheSystemDriveExpanded) {
       {"the system drive, in any case", 2, L"%systemdrive%\\Users\\a\0"s, L"D:\\Users\\a"},
       {"stored without its zero, a % kept as it is", 1, L"C:\\Users\\%b", L"C:\\Users\\%b"},
       {"another variable", 2, L"%USERPROFILE%\\..\\c", {}},
+      {"not a string", 3, L"C:\\Users\\a", {}},
   };
   for (const auto& [name, type, data, folder] : rows) {
     SCOPED_TRACE(name);
@@ -345,7 +346,7 @@ TEST(ProfileFolder, IsTheStoredPathWithOnlyTheSystemDriveExpanded) {
   }
 }
 
-TEST(SessionUserSid, IsThatOfTheDomainsUserAccountOnly) {
+TEST(SessionUserSid, IsTheOwnUsersOrThatOfTheDomainsUserAccount) {
   const auto lookup = [](const std::wstring& account) {
     std::optional<std::pair<std::wstring, bool>> found;
     if (account == L"DOM\\bob") found = {L"S-1-5-21-9", true};
@@ -358,48 +359,50 @@ TEST(SessionUserSid, IsThatOfTheDomainsUserAccountOnly) {
       {"no domain", L"", L"bob", L""},
       {"a name that can't be looked up", L"DOM", L"eve", L""},
       {"not a user account", L"DOM", L"admins", L""},
+      {"the own user in other letter case, not looked up", L"host", L"ME", L"S-1-5-21-1"},
   };
   for (const auto& [name, domain, user, sid] : rows) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(SessionUserSid(domain, user, lookup), sid);
+    EXPECT_EQ(SessionUserSid(domain, user, L"HOST\\me", L"S-1-5-21-1", lookup, SameName), sid);
   }
 }
 
-// Each folder as "folder|rest", or "none" for one that can't be told.
-TEST(LocalDataFolders, AreTheOwnUsersAndTheSessionUsers) {
+// Each copy as "profile|rest", or "none" for one that can't be looked for.
+TEST(PerUserCopies, AreTheOwnUsersAndTheSessionUsersOnTheSystemDrive) {
   const Account own{L"S-1-5-21-1", L"P"}, own_unknown{L"S-1-5-21-1", {}};
-  const Account other_unknown{L"S-1-5-21-2", {}};
-  const std::wstring p = L"P|AppData\\Local", q = L"Q|AppData\\Local";
-  const Rows<Account, std::optional<Account>, std::wstring, std::vector<std::wstring>> rows = {
-      {"no profile: LOCALAPPDATA", own_unknown, {}, L"L", {L"L|"}},
-      {"the session's user without a profile", own_unknown, other_unknown, L"", {L"none"}},
-      {"the session's user who can't be told", own, Account{L"", {}}, L"", {p, L"none"}},
-      {"a service's session", {L"S-1-5-19", L"P"}, Account{L"S-1-5-21-2", L"Q"}, L"L", {q}},
+  const Account other{L"S-1-5-21-2", L"Q"}, other_unknown{L"S-1-5-21-2", {}};
+  const std::wstring p = L"P|AppData\\Local\\VirtualStore\\",
+                     q = L"Q|AppData\\Local\\VirtualStore\\";
+  const std::vector<std::wstring> games{L"C:\\Games"};
+  const Rows<Users, std::vector<std::wstring>, std::vector<std::wstring>> rows = {
+      {"the folder's two paths",
+       {own},
+       {L"C:\\Games", L"c:\\Program Files\\Thief 2\\"},
+       {p + L"Games\\cam.cfg", p + L"Program Files\\Thief 2\\cam.cfg"}},
+      {"the drive's root", {own}, {L"C:\\"}, {p + L"cam.cfg"}},
+      {"another drive, a share", {own}, {L"D:\\Games", L"\\\\server\\share\\Games"}, {}},
+      {"no profile: LOCALAPPDATA",
+       {own_unknown, {}, L"L"},
+       games,
+       {L"L|VirtualStore\\Games\\cam.cfg"}},
+      {"the session's user without a profile, once",
+       {own_unknown, other_unknown},
+       {L"C:\\A", L"C:\\B"},
+       {L"none"}},
+      {"the session's user who can't be told",
+       {own, Account{}},
+       games,
+       {p + L"Games\\cam.cfg", L"none"}},
+      {"the own user's session", {own, own}, games, {p + L"Games\\cam.cfg"}},
+      {"a service's session", {{L"S-1-5-19", L"P"}, other}, games, {q + L"Games\\cam.cfg"}},
   };
-  for (const auto& [name, own_user, session, local_app_data, expected] : rows) {
+  for (const auto& [name, users, game_folders, expected] : rows) {
     SCOPED_TRACE(name);
-    std::vector<std::wstring> folders;
-    for (const auto& folder : LocalDataFolders(own_user, session, local_app_data)) {
-      folders.push_back(folder ? folder->folder + L"|" + folder->rest : L"none");
+    std::vector<std::wstring> copies;
+    for (const auto& copy : PerUserCopies(users, game_folders, L"C:\\Windows", L"cam.cfg")) {
+      copies.push_back(copy ? copy->folder + L"|" + copy->rest : L"none");
     }
-    EXPECT_EQ(folders, expected);
-  }
-}
-
-TEST(VirtualStoreCopy, LiesBelowTheLocalDataForAGameOnTheSystemDrive) {
-  const std::wstring local = L"AppData\\Local", store = L"AppData\\Local\\VirtualStore\\";
-  const Rows<std::wstring, std::wstring, std::optional<std::wstring>> rows = {
-      {"below Program Files", L"c:\\Program Files\\Thief 2\\", local,
-       store + L"Program Files\\Thief 2\\cam.cfg"},
-      {"the drive's root", L"C:\\", local, store + L"cam.cfg"},
-      {"below LOCALAPPDATA", L"C:\\Games", L"", L"VirtualStore\\Games\\cam.cfg"},
-      {"another drive", L"D:\\Games", local, {}},
-      {"a share", L"\\\\server\\share\\Games", local, {}},
-      {"a drive-relative path", L"C:Games", local, {}},
-  };
-  for (const auto& [name, folder, local_data_rest, copy] : rows) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(VirtualStoreCopy(folder, L"C:\\Windows", local_data_rest, L"cam.cfg"), copy);
+    EXPECT_EQ(copies, expected);
   }
 }
 
@@ -428,47 +431,68 @@ TEST(ExtendedLengthPath, OpensAnyLength) {
   }
 }
 
-TEST(CheckFinalPaths, AcceptsOnlyAFileWhosePathIsTheFoldersFollowedByTheRest) {
+TEST(FinalPathsAgree, WhereTheFilesIsTheFoldersFollowedByTheRestOrEitherIsUnknown) {
   const std::wstring volume = L"\\Device\\HarddiskVolume2\\";
   const FinalPaths folder{volume + L"games", L"\\\\?\\C:\\games"};
   const FinalPaths file{volume + L"GAMES\\t2\\Cam.cfg", L"\\\\?\\C:\\games\\t2\\cam.cfg"};
   const FinalPaths elsewhere{volume + L"Windows\\cam.cfg", L"\\\\?\\C:\\Windows\\cam.cfg"};
-  const Rows<bool, FinalPaths, FinalPaths, FileCheck> rows = {
-      {"the same, letter case aside", true, folder, file, FileCheck::kAccept},
-      {"another file", true, folder, elsewhere, FileCheck::kRefuse},
-      {"no device name of the file", true, folder, {L"", file.drive}, FileCheck::kAccept},
-      {"no device name of the folder", true, {L"", folder.drive}, file, FileCheck::kAccept},
-      {"no final path of the folder", true, {}, file, FileCheck::kRefuse},
-      {"no final path of the file", true, folder, {}, FileCheck::kRefuse},
-      {"no final paths on the system", false, {}, {}, FileCheck::kWalk},
+  const Rows<FinalPaths, FinalPaths, bool> rows = {
+      {"the same, letter case aside", folder, file, true},
+      {"another file", folder, elsewhere, false},
+      {"no device name of the file", folder, {L"", file.drive}, true},
+      {"no device name of the folder, another file", {L"", folder.drive}, elsewhere, false},
+      {"no final path of the file", folder, {}, true},
   };
-  for (const auto& [name, has_final_paths, folder_paths, file_paths, check] : rows) {
+  for (const auto& [name, folder_paths, file_paths, agree] : rows) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(CheckFinalPaths(has_final_paths, folder_paths, file_paths, L"t2\\cam.cfg", SameName),
-              check);
+    EXPECT_EQ(FinalPathsAgree(folder_paths, file_paths, L"t2\\cam.cfg", SameName), agree);
   }
 }
 
-// Each row: how a, b and cam.cfg open, each as itself, and whether the rule holds.
-TEST(NoLinkBelow, HoldsWhereEveryLevelIsNoLinkAndTheLastTheFile) {
-  const Opened a{1, 10}, b{1, 11}, file{1, 12};
-  const Rows<std::vector<std::optional<Opened>>, bool> rows = {
-      {"no link", {a, b, file}, true},
-      {"a folder that is a link", {a, Opened{1, 11, true}, file}, false},
-      {"a level that can't be opened for its data", {a, {}, file}, false},
-      {"one on another volume", {a, b, Opened{2, 12}}, false},
+// Each row: what a, b and cam.cfg give, opened as themselves one after another, and what opening
+// one normally gives; then where the open ends and the names opened, normally ones with a "+".
+TEST(OpenLevels, ReachesTheFileThroughNoLink) {
+  using State = Level::State;
+  const Level folder{State::kOpened, 1, 10}, file{State::kOpened, 1, 12};
+  const auto tagged = [](Level level, std::uint32_t tag) {
+    level.reparse_tag = tag;
+    return level;
   };
-  for (const auto& [name, levels, holds] : rows) {
+  const Level junction = tagged(folder, 0xA0000003), link = tagged(file, 0xA000000C);
+  const Level deduplicated = tagged(file, 0x80000013);
+  Level two_links = file;
+  two_links.links = 2;
+  const Rows<std::vector<Level>, Level, Reached, std::string> rows = {
+      {"no link", {folder, folder, file}, {}, Reached::kFile, "a b cam.cfg"},
+      {"a junction first", {junction}, {}, Reached::kRefused, "a"},
+      {"a junction in the middle", {folder, junction}, {}, Reached::kRefused, "a b"},
+      {"a file link", {folder, folder, link}, {}, Reached::kRefused, "a b cam.cfg"},
+      {"a deduplicated file",
+       {folder, folder, deduplicated},
+       file,
+       Reached::kFile,
+       "a b cam.cfg cam.cfg+"},
+      {"a reparse point to another file",
+       {folder, folder, deduplicated},
+       folder,
+       Reached::kRefused,
+       "a b cam.cfg cam.cfg+"},
+      {"a missing level", {folder, {State::kMissing}}, {}, Reached::kMissing, "a b"},
+      {"a level that won't open", {folder, {}}, {}, Reached::kRefused, "a b"},
+      {"a file with two links", {folder, folder, two_links}, {}, Reached::kRefused, "a b cam.cfg"},
+  };
+  for (const auto& [name, levels, followed, reached, opened] : rows) {
     SCOPED_TRACE(name);
-    std::vector<std::wstring> names;
-    const bool held = NoLinkBelow(L"a\\b\\cam.cfg", file, [&](const std::wstring& next) {
-      names.push_back(next);
-      return levels.at(names.size() - 1);
-    });
-    EXPECT_EQ(held, holds);
-    if (holds) {
-      EXPECT_EQ(names, (std::vector<std::wstring>{L"a", L"b", L"cam.cfg"}));
-    }
+    std::string names;
+    std::size_t taken = 0;
+    const auto open = [&](const std::wstring& next, bool is_file, bool as_itself) {
+      names += (names.empty() ? "" : " ") + std::string(next.begin(), next.end()) +
+               (as_itself ? "" : "+");
+      EXPECT_EQ(is_file, next == L"cam.cfg");
+      return as_itself ? levels.at(taken++) : followed;
+    };
+    EXPECT_EQ(OpenLevels(L"a\\b\\cam.cfg", open), reached);
+    EXPECT_EQ(names, opened);
   }
 }
 

@@ -22,6 +22,46 @@ bool IsSystemAccount(std::wstring_view sid) {
   return sid == L"S-1-5-18" || sid == L"S-1-5-19" || sid == L"S-1-5-20";
 }
 
+// The local application data folders whose copies count, each as a profile and the path below
+// it; none for a user who can't be told for sure or has no profile.
+std::vector<std::optional<PathBelow>> LocalDataFolders(const Users& users) {
+  const Account& own = users.own;
+  const auto& session = users.session;
+  std::vector<std::optional<PathBelow>> folders;
+  if (!IsSystemAccount(own.sid)) {
+    if (own.profile) {
+      folders.push_back(PathBelow{*own.profile, std::wstring(kProfileLocalData)});
+    } else if (!users.local_app_data.empty()) {
+      folders.push_back(PathBelow{users.local_app_data, L""});
+    }
+  }
+  if (!session || IsSystemAccount(session->sid)) return folders;
+  if (session->sid.empty()) {
+    folders.push_back(std::nullopt);
+  } else if (!SameAscii(session->sid, own.sid)) {
+    if (session->profile) {
+      folders.push_back(PathBelow{*session->profile, std::wstring(kProfileLocalData)});
+    } else {
+      folders.push_back(std::nullopt);
+    }
+  }
+  return folders;
+}
+
+// Where below a local application data folder the copy of `name` in the game folder `folder`
+// lies: Windows keeps one only for folders on the system drive.
+std::optional<std::wstring> BelowLocalData(std::wstring_view folder, std::wstring_view windows,
+                                           std::wstring_view local_data_rest,
+                                           std::wstring_view name) {
+  if (folder.size() < 3 || folder.substr(1, 2) != L":\\" || windows.empty() ||
+      !SameAscii(folder.substr(0, 1), windows.substr(0, 1))) {
+    return std::nullopt;
+  }
+  std::wstring_view below_drive = folder.substr(3);
+  if (!below_drive.empty() && below_drive.back() == L'\\') below_drive.remove_suffix(1);
+  return Join(Join(Join(std::wstring(local_data_rest), L"VirtualStore"), below_drive), name);
+}
+
 }  // namespace
 
 std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
@@ -39,39 +79,18 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
 }
 
 std::optional<std::wstring> SessionUserSid(
-    const std::wstring& domain, const std::wstring& user,
-    const std::function<std::optional<std::pair<std::wstring, bool>>(const std::wstring&)>&
-        lookup) {
+    const std::wstring& domain, const std::wstring& user, const std::wstring& own_name,
+    const std::wstring& own_sid,
+    const std::function<std::optional<std::pair<std::wstring, bool>>(const std::wstring&)>& lookup,
+    const SameTextFunction& same) {
   if (user.empty()) return std::nullopt;
   // A name without its domain may name a local user in place of the domain's.
   if (domain.empty()) return L"";
-  const auto found = lookup(domain + L"\\" + user);
+  const std::wstring account = domain + L"\\" + user;
+  if (!own_name.empty() && same(account, own_name)) return own_sid;
+  const auto found = lookup(account);
   if (!found || !found->second) return L"";
   return found->first;
-}
-
-std::vector<std::optional<PathBelow>> LocalDataFolders(const Account& own,
-                                                       const std::optional<Account>& session,
-                                                       const std::wstring& local_app_data) {
-  std::vector<std::optional<PathBelow>> folders;
-  if (!IsSystemAccount(own.sid)) {
-    if (own.profile) {
-      folders.push_back(PathBelow{*own.profile, std::wstring(kProfileLocalData)});
-    } else if (!local_app_data.empty()) {
-      folders.push_back(PathBelow{local_app_data, L""});
-    }
-  }
-  if (!session || IsSystemAccount(session->sid)) return folders;
-  if (session->sid.empty()) {
-    folders.push_back(std::nullopt);
-  } else if (!SameAscii(session->sid, own.sid)) {
-    if (session->profile) {
-      folders.push_back(PathBelow{*session->profile, std::wstring(kProfileLocalData)});
-    } else {
-      folders.push_back(std::nullopt);
-    }
-  }
-  return folders;
 }
 
 std::vector<std::wstring> GameFolderPaths(const std::wstring& entered, std::wstring_view final_path,
@@ -86,16 +105,23 @@ std::vector<std::wstring> GameFolderPaths(const std::wstring& entered, std::wstr
   return paths;
 }
 
-std::optional<std::wstring> VirtualStoreCopy(std::wstring_view folder, std::wstring_view windows,
-                                             std::wstring_view local_data_rest,
-                                             std::wstring_view name) {
-  if (folder.size() < 3 || folder.substr(1, 2) != L":\\" || windows.empty() ||
-      !SameAscii(folder.substr(0, 1), windows.substr(0, 1))) {
-    return std::nullopt;
+std::vector<std::optional<PathBelow>> PerUserCopies(const Users& users,
+                                                    const std::vector<std::wstring>& game_folders,
+                                                    std::wstring_view windows,
+                                                    std::wstring_view name) {
+  std::vector<std::optional<PathBelow>> copies;
+  for (const auto& local_data : LocalDataFolders(users)) {
+    for (const std::wstring& folder : game_folders) {
+      const auto rest = BelowLocalData(folder, windows, local_data ? local_data->rest : L"", name);
+      if (!rest) continue;
+      if (!local_data) {
+        copies.emplace_back();
+        break;
+      }
+      copies.push_back(PathBelow{local_data->folder, *rest});
+    }
   }
-  std::wstring_view below_drive = folder.substr(3);
-  if (!below_drive.empty() && below_drive.back() == L'\\') below_drive.remove_suffix(1);
-  return Join(Join(Join(std::wstring(local_data_rest), L"VirtualStore"), below_drive), name);
+  return copies;
 }
 
 }  // namespace fogswitch

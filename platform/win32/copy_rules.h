@@ -26,21 +26,25 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
                                           std::wstring_view windows);
 
 // The SID of the user signed in to the session, from the name and domain the session gives: none
-// where it has no user (session 0); empty where it can't be told for sure, because the name has
-// no domain or `lookup(domain\user)` finds no user account there. `lookup` gives the SID and
-// whether it is a user account's.
+// where it has no user (session 0); the own user's `own_sid` where `domain\user` is the own
+// account's `own_name`, letter case aside, with nothing looked up; else what `lookup(domain\user)`
+// gives for a user account, and empty where it can't be told for sure, because the name has no
+// domain or the look-up finds no user account. `lookup` gives the SID and whether it is a user
+// account's.
 std::optional<std::wstring> SessionUserSid(
-    const std::wstring& domain, const std::wstring& user,
-    const std::function<std::optional<std::pair<std::wstring, bool>>(const std::wstring&)>& lookup);
+    const std::wstring& domain, const std::wstring& user, const std::wstring& own_name,
+    const std::wstring& own_sid,
+    const std::function<std::optional<std::pair<std::wstring, bool>>(const std::wstring&)>& lookup,
+    const SameTextFunction& same);
 
-// The local application data folders whose per-user copies count: this process's user's, and
-// that of the user signed in to its session, whose desktop shows its console and who may have
-// typed another's password at the elevation prompt. System accounts have none. Without a
-// profile-list entry, the own one is `local_app_data` (LOCALAPPDATA), if that is set. A session's
-// user who can't be told for sure, or has no profile, gives none: their copies can't be looked for.
-std::vector<std::optional<PathBelow>> LocalDataFolders(const Account& own,
-                                                       const std::optional<Account>& session,
-                                                       const std::wstring& local_app_data);
+// The users whose per-user copies count: this process's own, and the one signed in to its
+// session, whose desktop shows its console and who may have typed another's password at the
+// elevation prompt (none where the session has no user).
+struct Users {
+  Account own;
+  std::optional<Account> session{};
+  std::wstring local_app_data{};  // LOCALAPPDATA, for an own user without a profile-list entry
+};
 
 // The paths of the game folder that its per-user copies may be kept under: `entered`, the one it
 // was entered by, and the one `final_path` (its final path, "\\?\C:\..." or empty when it can't
@@ -48,11 +52,14 @@ std::vector<std::optional<PathBelow>> LocalDataFolders(const Account& own,
 std::vector<std::wstring> GameFolderPaths(const std::wstring& entered, std::wstring_view final_path,
                                           const SameTextFunction& same);
 
-// Where below a local application data folder the per-user copy of `name` in the game folder
-// `folder` (a full path with its long names) lies: Windows keeps one only for folders on the
-// system drive, the drive of `windows`.
-std::optional<std::wstring> VirtualStoreCopy(std::wstring_view folder, std::wstring_view windows,
-                                             std::wstring_view local_data_rest,
-                                             std::wstring_view name);
+// The per-user copies of `name` in the game folder, each below a profile (or LOCALAPPDATA) as
+// its VirtualStore keeps it, for each of the folder's paths (`game_folders`, full with long
+// names) that lies on the system drive, the drive of `windows`. System accounts have none. A
+// user who can't be told for sure, or has no profile, gives one entry of none where a copy may
+// lie: theirs can't be looked for.
+std::vector<std::optional<PathBelow>> PerUserCopies(const Users& users,
+                                                    const std::vector<std::wstring>& game_folders,
+                                                    std::wstring_view windows,
+                                                    std::wstring_view name);
 
 }  // namespace fogswitch

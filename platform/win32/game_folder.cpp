@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/win32/copy_rules.h"
 #include "platform/win32/held_folder.h"
 #include "platform/win32/system.h"
 #include "platform/win32/user_profiles.h"
@@ -20,27 +19,23 @@ class WorkingDirectory final : public GameFolder {
   }
 
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
-    const std::wstring wide_name = Wide(name);
     std::vector<std::unique_ptr<UpdateFile>> files;
-    OpenIfThere(folder_, wide_name, files);
-    // Windows keeps per-user copies from Vista on, which is also where final paths can be told.
-    if (!HasFinalPaths()) return files;
+    OpenIfThere(folder_, Wide(name), files);
+    if (!HasFinalPaths()) return files;  // no per-user copies before Vista
     const std::wstring windows =
         Fetch([](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
-    const auto game_folders = GameFolderPaths();
-    for (const auto& local_data : UsersLocalData(windows)) {
-      std::optional<PinnedFolder> profile;  // looked up once, when a copy may lie below it
-      for (const std::wstring& game_folder : game_folders) {
-        const auto rest =
-            VirtualStoreCopy(game_folder, windows, local_data ? local_data->rest : L"", wide_name);
-        if (!rest) continue;
-        if (!local_data) {
-          files.push_back(nullptr);  // a copy that can't be looked for
-          break;
-        }
-        if (!profile) profile = PinFolder(local_data->folder);
-        OpenIfThere(*profile, *rest, files);
+    const auto copies =
+        PerUserCopies(UsersWhoseCopiesCount(windows), GameFolderPaths(), windows, Wide(name));
+    std::optional<PathBelow> last;  // each profile looked up once, as it comes
+    PinnedFolder profile;
+    for (const auto& copy : copies) {
+      if (!copy) {
+        files.push_back(nullptr);  // a copy that can't be looked for
+        continue;
       }
+      if (!last || last->folder != copy->folder) profile = PinFolder(copy->folder);
+      last = copy;
+      OpenIfThere(profile, copy->rest, files);
     }
     return files;
   }

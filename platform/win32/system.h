@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace fogswitch {
 
@@ -72,5 +73,9 @@ void RestrictDllSearch();
 
 // Loads a DLL of the system folder, never one of the same name elsewhere.
 HeldLibrary LoadSystemLibrary(const wchar_t* name);
+
+// Whether two names are the same as the file system compares them, every letter's case aside:
+// from Windows Vista on, which has final paths and per-user copies; never before.
+bool SameText(std::wstring_view a, std::wstring_view b);
 
 }  // namespace fogswitch

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 // After windows.h, which they need.
+#include <ntsecapi.h>
 #include <sddl.h>
 #include <wtsapi32.h>
 
@@ -19,8 +20,41 @@ std::wstring SidText(PSID sid) {
   return text;
 }
 
-// The SID of the user this program runs as; empty when it can't be read.
-std::wstring OwnUser() {
+// The account this program runs as: its SID, and its name as "domain\user".
+struct OwnAccount {
+  std::wstring sid, name;
+};
+
+// The own account's name as its logon session holds it, which asks no domain controller: empty
+// where it can't be read.
+std::wstring LogonSessionName(HANDLE token) {
+  TOKEN_STATISTICS statistics{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics, &size))
+    return {};
+  const HeldLibrary secur32 = LoadSystemLibrary(L"secur32.dll");
+  using GetData = NTSTATUS(NTAPI*)(PLUID, PSECURITY_LOGON_SESSION_DATA*);
+  using Free = NTSTATUS(NTAPI*)(PVOID);
+  const auto get_data = SystemFunction<GetData>(secur32.get(), "LsaGetLogonSessionData");
+  const auto free_data = SystemFunction<Free>(secur32.get(), "LsaFreeReturnBuffer");
+  PSECURITY_LOGON_SESSION_DATA data = nullptr;
+  if (get_data == nullptr || free_data == nullptr ||
+      get_data(&statistics.AuthenticationId, &data) < 0 || data == nullptr) {
+    return {};
+  }
+  const auto text = [](const LSA_UNICODE_STRING& s) {
+    return std::wstring(s.Buffer, s.Buffer != nullptr ? s.Length / sizeof(wchar_t) : 0);
+  };
+  std::wstring name;
+  if (data->LogonDomain.Length > 0 && data->UserName.Length > 0) {
+    name = text(data->LogonDomain) + L"\\" + text(data->UserName);
+  }
+  free_data(data);
+  return name;
+}
+
+// The account this program runs as; an empty SID or name where it can't be read.
+OwnAccount OwnUser() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
   const Held held(token);
@@ -28,7 +62,18 @@ std::wstring OwnUser() {
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   std::vector<unsigned char> user(size);
   if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
-  return SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  std::wstring name = LogonSessionName(token);
+  // Where the logon session holds no name (Wine), the name of the SID, which for the account of a
+  // logged-on user the system may know without asking further.
+  wchar_t account[256], domain[256];
+  DWORD account_size = 256, domain_size = 256;
+  SID_NAME_USE use{};
+  if (name.empty() &&
+      LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) {
+    name = std::wstring(domain) + L"\\" + account;
+  }
+  return {SidText(sid), name};
 }
 
 // One text of this program's session; none when it can't be read.
@@ -67,13 +112,13 @@ std::optional<std::pair<std::wstring, bool>> LookUpAccount(const std::wstring& a
 // The SID of the user signed in to this program's session, whose desktop shows its console: none
 // where the session has none (session 0, services); empty where it can't be told for sure. Asking
 // needs no privilege, unlike reading another user's process token.
-std::optional<std::wstring> SessionUser() {
+std::optional<std::wstring> SessionUser(const OwnAccount& own) {
   const HeldLibrary wts = LoadSystemLibrary(L"wtsapi32.dll");
   if (!wts) return L"";
   const auto domain = SessionText(wts.get(), WTSDomainName);
   const auto user = SessionText(wts.get(), WTSUserName);
   if (!domain || !user) return L"";
-  return SessionUserSid(*domain, *user, LookUpAccount);
+  return SessionUserSid(*domain, *user, own.name, own.sid, LookUpAccount, SameText);
 }
 
 // A user's profile folder, from the profile list that the system keeps (and that a 32-bit
@@ -104,15 +149,16 @@ std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstrin
 
 }  // namespace
 
-std::vector<std::optional<PathBelow>> UsersLocalData(const std::wstring& windows) {
-  const std::wstring own = OwnUser();
-  const auto session = SessionUser();
-  const std::wstring local = FullPath(Fetch([](wchar_t* text, DWORD size) {
-    return GetEnvironmentVariableW(L"LOCALAPPDATA", text, size);
-  }));
-  std::optional<Account> session_account;
-  if (session) session_account = Account{*session, ProfileOf(*session, windows)};
-  return LocalDataFolders({own, ProfileOf(own, windows)}, session_account, local);
+Users UsersWhoseCopiesCount(const std::wstring& windows) {
+  const OwnAccount own = OwnUser();
+  const auto session = SessionUser(own);
+  Users users{{own.sid, ProfileOf(own.sid, windows)},
+              std::nullopt,
+              FullPath(Fetch([](wchar_t* text, DWORD size) {
+                return GetEnvironmentVariableW(L"LOCALAPPDATA", text, size);
+              }))};
+  if (session) users.session = Account{*session, ProfileOf(*session, windows)};
+  return users;
 }
 
 }  // namespace fogswitch

@@ -1,16 +1,13 @@
 #pragma once
 
-#include <optional>
 #include <string>
-#include <vector>
 
-#include "platform/win32/path_rules.h"
+#include "platform/win32/copy_rules.h"
 
 namespace fogswitch {
 
-// The local application data folders of the users whose per-user copies count: the one this
-// program runs as, and the one signed in to its session; none for a session's user who can't be
-// told for sure. `windows` is the system's Windows folder.
-std::vector<std::optional<PathBelow>> UsersLocalData(const std::wstring& windows);
+// The users whose per-user copies count, with their profiles: the one this program runs as, and
+// the one signed in to its session. `windows` is the system's Windows folder.
+Users UsersWhoseCopiesCount(const std::wstring& windows);
 
 }  // namespace fogswitch
