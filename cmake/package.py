@@ -10,7 +10,7 @@ stamp = time.gmtime(int(epoch) if epoch else time.time())[:6]
 # Every Windows from 2000 SP4 and XP SP3 on has these ("Minimum supported client"); msvcrt's
 # later functions, the "secure" ones, all end in "_s".
 XP = set("""RegCloseKey RegOpenKeyExA RegQueryValueExA RegSetValueExA RegOpenKeyExW RegQueryValueExW
-    ConvertSidToStringSidW GetTokenInformation LookupAccountNameW OpenProcessToken
+    ConvertSidToStringSidW GetTokenInformation LookupAccountNameW LookupAccountSidW OpenProcessToken
     GetCurrentProcess GetFileInformationByHandle GetFullPathNameW
     GetSystemDirectoryW LoadLibraryExW LocalFree CloseHandle CreateFileA
     CreateFileW CreateSemaphoreW DeleteCriticalSection EnterCriticalSection FlushFileBuffers
