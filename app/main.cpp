@@ -9,8 +9,7 @@
 int main() {
   fogswitch::PrepareProcess();
   std::printf("fogswitch v" FOGSWITCH_VERSION
-              " (built %s) - fog for Thief 2 on ATI display adapters\n",
-              __DATE__);
+              " (built " FOGSWITCH_BUILD_DATE ") - fog for Thief 2 on ATI display adapters\n");
   fogswitch::EnableDriverFog();
   fogswitch::EnableGameFog();
   std::printf("Press any key to exit...");

@@ -12,14 +12,17 @@ summary() {
     "build/$1/Testing/Temporary/LastTest.log" || true
 }
 
+# Configures, builds and tests one preset, and gives its summary whether or not a test failed.
+run() {
+  local preset=$1 status=0
+  shift
+  cmake --preset "$preset" "$@"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" -j2 || status=$?
+  summary "$preset"
+  return $status
+}
+
 scripts/setup.sh all
-
-cmake --preset default -DFOGSWITCH_WINDOWS=ON
-cmake --build --preset default
-ctest --preset default -j2
-summary default
-
-cmake --preset asan
-cmake --build --preset asan
-ctest --preset asan -j2
-summary asan
+run default -DFOGSWITCH_WINDOWS=ON
+run asan

@@ -118,7 +118,9 @@ def check_game_folders(test, command, steps, end, rows, copy_of=None):
                     stack.callback(undo)
             r = call(row.wrap + command, **{"cwd": d, **row.options})
             if row.wrap == FULL_DISK and r.returncode == 99:
-                test.skipTest("can't mount a tmpfs in a mount namespace of our own here")
+                why = "can't mount a tmpfs in a mount namespace of our own here"
+                test.assertNotEqual(ENV.get("CI"), "true", why)  # CI's machine can
+                test.skipTest(why)
             output = (BANNER + steps + row.output + PROMPT).replace("\n", end).encode()
             test.assertEqual((r.returncode, r.stderr, r.stdout), (0, b"", output))
             test.assertEqual(read(d / "cam.cfg"), row.after)
@@ -315,15 +317,14 @@ class Wine(unittest.TestCase):
 
 
 # The archive fogswitch.exe ships in: its packing refuses an exe that would not start on Windows
-# XP, and a build in a folder of another name, from the toolchain file alone, gives the same bytes.
+# XP, and a build in a folder of another name, with the settings of the build under test, gives
+# the same bytes.
 class Executable(unittest.TestCase):
     def test_release(self):
-        exe, source = Path(ENV["FOGSWITCH_WINDOWS_EXE"]), ENV["FOGSWITCH_SOURCE"]
-        epoch = ENV["FOGSWITCH_EPOCH"]
+        exe, epoch = Path(ENV["FOGSWITCH_WINDOWS_EXE"]), ENV["FOGSWITCH_EPOCH"]
         other = folder(self.addCleanup) / "another build"
-        quietly("cmake", "-S", source, "-B", other,
-                f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/mingw-i686.cmake",
-                f"-DFOGSWITCH_SOURCE_DATE_EPOCH={epoch}")
+        quietly("cmake", "-S", ENV["FOGSWITCH_SOURCE"], "-B", other,
+                *ENV["FOGSWITCH_WINDOWS_ARGS"].split("|"))
         quietly("cmake", "--build", other, "-j2", "--target", "fogswitch", "package", timeout=300)
         # The archive holds the exe, so both are compared.
         archive = f"fogswitch-{ENV['FOGSWITCH_VERSION']}-win32.zip"
