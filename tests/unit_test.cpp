@@ -74,10 +74,6 @@ struct FakeRegistry final : Registry {
 };
 
 const char kMap[] = "HARDWARE\\DEVICEMAP\\VIDEO";
-const std::string kPrefix = "\\Registry\\Machine\\";
-const std::string kAti = "ati2dvag\0\0"s;
-const std::string kLongName(260, 'd');
-
 // MaxObjectNumber's data: a 4-byte number, least significant byte first.
 std::string Dword(std::uint32_t n) { return {char(n), char(n >> 8), char(n >> 16), char(n >> 24)}; }
 
@@ -86,62 +82,90 @@ std::string Summary(int found, int modified) {
          "\nVideo card registry entries modified: " + std::to_string(modified) + "\n";
 }
 
-// A device map with every kind of slot, numbered 0 to 10.
-FakeRegistry Machine() {
+// The adapter keys that the rows' device slots point to.
+FakeRegistry Adapters() {
+  const std::string ati = "ati2dvag\0\0"s;
   FakeRegistry r;
-  auto slot = [&](int i, const std::string& value) {
-    r.keys[kMap]["\\Device\\Video" + std::to_string(i)] = value;
-  };
-  auto adapter = [&](const std::string& key, const std::string& drivers) {
-    slot(std::stoi(key.substr(1)), kPrefix + key + '\0');
-    if (!drivers.empty()) r.keys[key]["InstalledDisplayDrivers"] = drivers;
-  };
-  adapter("A0", kAti);
-  r.keys["A0"]["Device Description"] = "RADEON %s %d \xe9\0"s;
-  slot(1, (kPrefix + "A0").append(261 - 20, '\0'));  // longer than the buffer
-  slot(2, kPrefix + '\0');                           // no path after the prefix
-  adapter("A4", kAti);
-  adapter("A5", "nv4_disp\0ati2dvag\0\0"s);
-  // The prefix goes unread, and a failed read leaves no stale "ati" to match.
-  slot(6, "ati###############A6");
-  r.keys["A6"];
-  adapter("A7", "AtI");  // no zero bytes, and no description: the key path stands in
-  slot(7, kPrefix + "A7");
-  adapter("A8", "at\0i"s);
-  adapter("A9", kAti);
-  r.refused = {"A4", "A9/WFogEnable"};
-  adapter("A10", kAti);
-  r.keys[kMap]["\\Device\\Video10"].resize(260, '\0');
-  r.keys["A10"]["Device Description"] = kLongName;
+  r.keys["ATI"] = {{"InstalledDisplayDrivers", ati},
+                   {"Device Description", "RADEON %s %d \xe9\0"s}};
+  r.keys["Nv"] = {{"InstalledDisplayDrivers", "nv4_disp\0ati2dvag\0\0"s}};
+  r.keys["AtI"] = {{"InstalledDisplayDrivers", "AtI"}};  // no zero byte, and no description
+  r.keys["At"] = {{"InstalledDisplayDrivers", "at\0i"s}};
+  r.keys["Refused"] = r.keys["NoW"] = {{"InstalledDisplayDrivers", ati}};
+  r.keys["Full"] = {{"InstalledDisplayDrivers", ati},
+                    {"Device Description", std::string(260, 'd')}};
+  r.keys["None"];
+  r.refused = {"Refused", "NoW/WFogEnable"};
   return r;
 }
+
+// A device slot's value: the kernel's path of an adapter key.
+std::string To(const std::string& key) { return "\\Registry\\Machine\\" + key + '\0'; }
 
 TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   const std::string map = "HARDWARE\\DEVICEMAP\\VIDEO 1|";
   const std::string fog = "TableFogEnable=3:1\0\0\0|WFogEnable=3:0\0\0\0|ZFogEnable=3:1\0\0\0|"s;
-  const std::string first = "RADEON %s %d \xe9 ... fixed.\n";
-  const std::string all = first + "A7 ... fixed.\n" + kLongName + " ... fixed.\n";
-  const std::string writes =
-      "A0 3|" + fog + "A4 3|A5 3|A6 3|A7 3|" + fog + "A8 3|A9 3|" + fog + "A10 3|" + fog;
-  // MaxObjectNumber's data (none when missing), the output and the log of the registry. The
-  // native end-to-end run has no device map at all.
-  const Rows<std::optional<std::string>, std::string, std::string> rows = {
-      {"more slots than the map holds", Dword(256), all + Summary(257, 3), map + writes},
-      {"no slot", Dword(0xFFFFFFFF), Summary(0, 0), map},
-      {"past the highest int", Dword(0x80000000), Summary(INT32_MIN + 1, 0), map},
-      {"no number", {}, Summary(0, 0), map},
-  };
-  for (const auto& [name, highest, output, log] : rows) {
+  const std::string radeon = "RADEON %s %d \xe9 ... fixed.\n", ati = "ATI 3|" + fog;
+  // MaxObjectNumber's data (none when missing), the slots' values (empty when missing), the
+  // output and the log of the registry. The native end-to-end run has no device map at all.
+  const Rows<std::optional<std::string>, std::vector<std::string>, std::string, std::string> rows =
+      {
+          {"an ATI adapter, its description byte for byte",
+           Dword(0),
+           {To("ATI")},
+           radeon + Summary(1, 1),
+           map + ati},
+          {"two of them, a slot between without a value",
+           Dword(2),
+           {To("ATI"), "", To("ATI")},
+           radeon + radeon + Summary(3, 2),
+           map + ati + ati},
+          {"another maker's driver first", Dword(0), {To("Nv")}, Summary(1, 0), map + "Nv 3|"},
+          {"ATI in other letter case, no zero, no description",
+           Dword(0),
+           {"\\Registry\\Machine\\AtI"},
+           "AtI ... fixed.\n" + Summary(1, 1),
+           map + "AtI 3|" + fog},
+          {"a driver name shorter than ati", Dword(0), {To("At")}, Summary(1, 0), map + "At 3|"},
+          {"a key that won't open", Dword(0), {To("Refused")}, Summary(1, 0), map + "Refused 3|"},
+          {"a value that can't be set", Dword(0), {To("NoW")}, Summary(1, 0), map + "NoW 3|" + fog},
+          {"a path longer than the buffer",
+           Dword(0),
+           {To("ATI").append(241, '\0')},
+           Summary(1, 0),
+           map},
+          {"no path after the prefix", Dword(0), {To("")}, Summary(1, 0), map},
+          {"values that fill the buffer",
+           Dword(0),
+           {To("Full").append(237, '\0')},
+           std::string(260, 'd') + " ... fixed.\n" + Summary(1, 1),
+           map + "Full 3|" + fog},
+          // The prefix goes unread, and the failed read leaves no stale "ati" to match.
+          {"a failed read after an ati read",
+           Dword(1),
+           {To("ATI"), "ati###############None"},
+           radeon + Summary(2, 1),
+           map + ati + "None 3|"},
+          {"no slot", Dword(0xFFFFFFFF), {To("ATI")}, Summary(0, 0), map},
+          {"the highest int", Dword(0x7FFFFFFF), {To("ATI")}, Summary(INT32_MIN, 0), map},
+          {"no number", {}, {To("ATI")}, Summary(0, 0), map},
+          {"a number shorter than 4 bytes", "\x01"s, {To("ATI"), To("ATI")}, Summary(0, 0), map},
+      };
+  for (const auto& [name, highest, slots, output, log] : rows) {
     SCOPED_TRACE(name);
-    FakeRegistry registry = Machine();
-    if (highest) registry.keys[kMap]["MaxObjectNumber"] = *highest;
+    FakeRegistry registry = Adapters();
+    auto& device_map = registry.keys[kMap];
+    if (highest) device_map["MaxObjectNumber"] = *highest;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      if (!slots[i].empty()) device_map["\\Device\\Video" + std::to_string(i)] = slots[i];
+    }
     EXPECT_EQ(Capture([&](std::FILE* out) { EnableDriverFog(registry, out); }), output);
     EXPECT_EQ(registry.log, log);
     EXPECT_TRUE(registry.open.empty()) << "a key was left open";
   }
 }
 
-enum class Fault { kNone, kSize, kRead, kMemory, kResize, kFlush };
+enum class Fault { kNone, kSize, kRead, kMemory };
 
 // A run in a game folder: cam.cfg and its per-user copy before and after, each unchanged where
 // "after" is unset, and whether the run reports success.
@@ -149,40 +173,44 @@ struct GameRow {
   const char* name;
   bool ok = true;
   std::optional<std::string> before{}, after{};
-  Fault fault = Fault::kNone;     // of cam.cfg, once each time it is opened
-  std::size_t budget = SIZE_MAX;  // bytes cam.cfg takes before a write fails, once
+  Fault fault = Fault::kNone;  // of cam.cfg, once each time it is opened
+  std::size_t fail_at = 0;     // which of cam.cfg's grows, writes and flushes fails, from 1
+  bool close_fails = false;
   std::uint64_t limit = kMaxConfigSize;
   std::optional<std::string> copy{}, copy_after{};
   bool copy_unknown = false;  // a per-user copy that can't be looked for
 };
 
 // A file's bytes as programs read them, and as they are on the disk: a flush puts them there,
-// even one that fails.
+// even one that fails. Its grows, writes and flushes are counted, and the bytes written.
 struct Stored {
   std::string data, disk;
+  std::size_t calls = 0, written = 0;
 };
 
 // A game folder in memory, holding a row's cam.cfg and its per-user copy. cam.cfg fails as the
-// row says each time it is opened: its fault once, and a write once the budget is used up.
+// row says: its fault once each time it is opened, and its fail_at-th grow, write or flush, which
+// may have done part of its work.
 struct FakeFolder final : GameFolder {
   explicit FakeFolder(const GameRow& game_row) : row(game_row) {
     if (row.before) own = Stored{*row.before, *row.before};
     if (row.copy) copy = Stored{*row.copy, *row.copy};
   }
 
-  bool HasEntryMatching(const char* pattern) override { return pattern == "th*2*.exe"s; }
+  bool HasEntryMatching(const char*) override { return true; }
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
     EXPECT_EQ(name, "cam.cfg"s);
     std::vector<std::unique_ptr<UpdateFile>> opened;
-    if (own) opened.push_back(std::make_unique<File>(*own, row.fault, row.budget));
-    if (copy) opened.push_back(std::make_unique<File>(*copy, Fault::kNone, SIZE_MAX));
+    if (own)
+      opened.push_back(std::make_unique<File>(*own, row.fault, row.fail_at, row.close_fails));
+    if (copy) opened.push_back(std::make_unique<File>(*copy, Fault::kNone, 0, false));
     if (row.copy_unknown) opened.push_back(nullptr);
     return opened;
   }
 
   struct File final : UpdateFile {
-    File(Stored& bytes, Fault fails, std::size_t bytes_before_failing)
-        : stored(bytes), fault(fails), budget(bytes_before_failing) {}
+    File(Stored& bytes, Fault fails, std::size_t failing_call, bool closing_fails)
+        : stored(bytes), fault(fails), fail_at(failing_call), close_fails(closing_fails) {}
     std::optional<std::uint64_t> Size() override {
       if (Fails(Fault::kSize)) return std::nullopt;
       return stored.data.size();
@@ -196,34 +224,33 @@ struct FakeFolder final : GameFolder {
     }
     bool WriteAt(std::uint64_t offset, const char* bytes, std::size_t count) override {
       EXPECT_LE(offset + count, stored.data.size()) << "a write past the end it grew the file to";
-      const std::size_t n = std::min(count, budget);
+      const bool fails = Meets();
+      const std::size_t n = fails ? count / 2 : count;
       stored.data.replace(offset, n, bytes, n);
-      budget = n == count ? budget - n : SIZE_MAX;  // then it works
-      return n == count;
+      stored.written += n;
+      return !fails;
     }
     bool Resize(std::uint64_t length) override {
-      // A growth that fails may leave part of it.
-      if (length > stored.data.size() && Fails(Fault::kResize)) {
-        stored.data.resize((stored.data.size() + length) / 2);
-        return false;
-      }
-      stored.data.resize(length);
-      return true;
+      const bool fails = Meets();
+      stored.data.resize(fails ? (stored.data.size() + length) / 2 : length);
+      return !fails;
     }
     bool Flush() override {
       stored.disk = stored.data;
-      return !Fails(Fault::kFlush);
+      return !Meets();
     }
-    bool Close() override { return true; }
+    bool Close() override { return !close_fails; }
 
     bool Fails(Fault kind) {
       if (fault != kind) return false;
       fault = Fault::kNone;
       return true;
     }
+    bool Meets() { return ++stored.calls == fail_at; }
     Stored& stored;
     Fault fault;
-    std::size_t budget;
+    std::size_t fail_at;
+    bool close_fails;
     std::size_t at = 0;
   };
 
@@ -238,21 +265,22 @@ std::optional<std::string> Kept(const std::optional<Stored>& file) {
   return file->data;
 }
 
+const std::string kTrying = "Thief 2 detected. Now trying to enable fog in its cam.cfg ... ";
+const std::string kDone = kTrying + "successful.\n";
+const std::string kFailed =
+    kTrying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
+
 TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
-  const std::string trying = "Thief 2 detected. Now trying to enable fog in its cam.cfg ... ";
-  const std::string failed =
-      trying + "failed!\nPossible reasons: cam.cfg doesn't exist or it's marked as read only.\n";
   const std::string cfg = "a 1\r\nfogging 0\r\n", on = "a 1\r\nfogging 1\r\n";
-  const std::string off = "fogging 0\r\n";
   const std::string big = std::string(200000, 'x') + "\r\n";
   using enum Fault;
   const GameRow rows[] = {
-      {.name = "fog on already", .before = "a\r\nfogging 1", .fault = kResize, .budget = 0},
-      {.name = "an empty value", .before = "a\nfogging \nb\n", .after = "a\nfogging 1\nb\n"},
-      // The line after a CR LF, not the first line; only the byte that changes is written.
-      {.name = "after CR LF", .before = off + cfg, .after = off + on, .budget = 1},
+      {.name = "fog on already", .before = "a\r\nfogging 1", .fail_at = 1},
       {.name = "an empty file", .before = "", .after = "fogging 1\r\n"},
       {.name = "a last line ended by LF", .before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
+      {.name = "inside another line",
+       .before = "nofogging 0",
+       .after = "nofogging 0\r\nfogging 1\r\n"},
       {.name = "longer than one read", .before = big + "fogging 0", .after = big + "fogging 1"},
       {.name = "of the largest size", .before = cfg, .after = on, .limit = cfg.size()},
       // Each failure is reported; a file whose edit failed is left as it was.
@@ -261,12 +289,11 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
       {.name = "memory runs out", .ok = false, .before = cfg, .fault = kMemory},
       {.name = "too large", .ok = false, .before = cfg, .limit = cfg.size() - 1},
       {.name = "too large, size unknown", .ok = false, .before = cfg, .fault = kSize, .limit = 1},
-      {.name = "growing fails", .ok = false, .before = "a 1", .fault = kResize},
-      {.name = "a write fails partway", .ok = false, .before = "fogging \r\nabc\r\n", .budget = 3},
+      {.name = "closing fails", .ok = false, .before = cfg, .after = on, .close_fails = true},
       {.name = "a flush fails, but the copy's edit stays",
        .ok = false,
        .before = cfg,
-       .fault = kFlush,
+       .fail_at = 2,
        .copy = cfg,
        .copy_after = on},
       {.name = "a copy's place unknown",
@@ -280,13 +307,41 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
     FakeFolder folder(row);
     const std::string output =
         Capture([&](std::FILE* out) { EnableGameFog(folder, out, row.limit); });
-    EXPECT_EQ(output, row.ok ? trying + "successful.\n" : failed);
+    EXPECT_EQ(output, row.ok ? kDone : kFailed);
     const auto after = row.after ? row.after : row.before;
     EXPECT_EQ(Kept(folder.own), after);
     EXPECT_EQ(Kept(folder.copy), row.copy_after ? row.copy_after : row.copy);
     if (!row.ok) continue;
     Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
     EXPECT_EQ(Kept(folder.own), after) << "a second run changed it";
+  }
+}
+
+// Fails the first grow, write or flush of cam.cfg, then the second, and so on, until a run meets
+// no failure: each failing run leaves the file as it was, and the last one edits it, writing
+// only the bytes that change or move.
+TEST(EnableGameFog, LeavesCamCfgAsItWasWhereverAWriteFails) {
+  const std::string off = "fogging 0\r\n";
+  const Rows<std::string, std::string, std::size_t> rows = {
+      // The line after a CR LF, not the first line.
+      {"the value's byte replaced", off + "a 1\r\n" + off, off + "a 1\r\nfogging 1\r\n", 1},
+      {"the value inserted, the tail moved", "a\nfogging \nb\n", "a\nfogging 1\nb\n", 4},
+  };
+  for (const auto& [name, before, after, written] : rows) {
+    for (std::size_t k = 1;; ++k) {
+      SCOPED_TRACE(name + " with call "s + std::to_string(k) + " failing");
+      const GameRow row{.name = name, .before = before, .fail_at = k};
+      FakeFolder folder(row);
+      const std::string output = Capture([&](std::FILE* out) { EnableGameFog(folder, out); });
+      if (folder.own->calls < k) {
+        EXPECT_EQ(output, kDone);
+        EXPECT_EQ(Kept(folder.own), after);
+        EXPECT_EQ(folder.own->written, written);
+        break;
+      }
+      EXPECT_EQ(output, kFailed);
+      EXPECT_EQ(Kept(folder.own), before);
+    }
   }
 }
 
