@@ -26,15 +26,14 @@ class WorkingDirectory final : public GameFolder {
         Fetch([](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
     const auto copies =
         PerUserCopies(UsersWhoseCopiesCount(windows), GameFolderPaths(), windows, Wide(name));
-    std::optional<PathBelow> last;  // each profile looked up once, as it comes
+    std::wstring pinned;  // each profile looked up once, as it comes
     PinnedFolder profile;
     for (const auto& copy : copies) {
       if (!copy) {
         files.push_back(nullptr);  // a copy that can't be looked for
         continue;
       }
-      if (!last || last->folder != copy->folder) profile = PinFolder(copy->folder);
-      last = copy;
+      if (copy->folder != pinned) profile = PinFolder(pinned = copy->folder);
       OpenIfThere(profile, copy->rest, files);
     }
     return files;

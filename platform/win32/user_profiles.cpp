@@ -2,6 +2,7 @@
 
 #include <windows.h>
 // After windows.h, which they need.
+#include <lmcons.h>
 #include <ntsecapi.h>
 #include <sddl.h>
 #include <wtsapi32.h>
@@ -30,8 +31,9 @@ struct OwnAccount {
 std::wstring LogonSessionName(HANDLE token) {
   TOKEN_STATISTICS statistics{};
   DWORD size = 0;
-  if (!GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics, &size))
+  if (!GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics, &size)) {
     return {};
+  }
   const HeldLibrary secur32 = LoadSystemLibrary(L"secur32.dll");
   using GetData = NTSTATUS(NTAPI*)(PLUID, PSECURITY_LOGON_SESSION_DATA*);
   using Free = NTSTATUS(NTAPI*)(PVOID);
@@ -66,8 +68,8 @@ OwnAccount OwnUser() {
   std::wstring name = LogonSessionName(token);
   // Where the logon session holds no name (Wine), the name of the SID, which for the account of a
   // logged-on user the system may know without asking further.
-  wchar_t account[256], domain[256];
-  DWORD account_size = 256, domain_size = 256;
+  wchar_t account[UNLEN + 1], domain[UNLEN + 1];
+  DWORD account_size = UNLEN + 1, domain_size = UNLEN + 1;
   SID_NAME_USE use{};
   if (name.empty() &&
       LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) {
