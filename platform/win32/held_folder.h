@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/game_folder.h"
