@@ -16,10 +16,13 @@ fi
 sudo=()
 [[ $(id -u) -eq 0 ]] || sudo=(sudo)
 release=$(. /etc/os-release && echo "$VERSION_CODENAME")
-log=$(mktemp "${TMPDIR:-/tmp}/fogswitch-setup.XXXXXX.log")
+log=""
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3)
-# Runs a step of the install with its output in the log.
-logged() { "$@" >>"$log" 2>&1 </dev/null; }
+# Runs a step of the install with its output in the log, made when the first step runs.
+logged() {
+  [[ -n $log ]] || log=$(mktemp "${TMPDIR:-/tmp}/fogswitch-setup.XXXXXX.log")
+  "$@" >>"$log" 2>&1 </dev/null
+}
 failed() {
   tail -n 30 "$log" >&2
   echo "Installing failed; apt's whole output is in $log." >&2
