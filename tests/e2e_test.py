@@ -222,10 +222,22 @@ class Wine(unittest.TestCase):
         ENV.update(WINEPREFIX=prefix, TMPDIR=prefix, WINEDEBUG="-all",
                    WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono or Gecko set-up
         cls.addClassCleanup(shutil.rmtree, ENV["WINEPREFIX"])
+        cls.addClassCleanup(cls.end_stragglers, f"WINEPREFIX={prefix}\0".encode())
         cls.addClassCleanup(call, ["wineserver", "-k"])
         quietly(cls.WINE, "wineboot", "-i", timeout=300)
         cls.drive_c = Path(prefix, "drive_c")
         cls.system_drive = cls.drive_c / "Program Files/Thief 2"  # Z:, the root, is not C:
+
+    # A Wine program that started as its server was being ended may outlive it.
+    @staticmethod
+    def end_stragglers(prefix):
+        for process in Path("/proc").glob("[0-9]*"):
+            try:
+                mine = process.name == str(os.getpid())
+                if not mine and prefix in (process / "environ").read_bytes():
+                    os.kill(int(process.name), signal.SIGKILL)
+            except OSError:
+                pass  # gone meanwhile, or not ours
 
     def setUp(self):
         quietly("sh", "-c", self.REGISTER)
