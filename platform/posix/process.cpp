@@ -19,8 +19,9 @@ void PrepareProcess() {
   // A reader that went away must not end the run before the work is done.
   std::signal(SIGPIPE, SIG_IGN);
   struct stat st {};
-  if (fstat(STDOUT_FILENO, &st) == 0 && S_ISCHR(st.st_mode))
+  if (fstat(STDOUT_FILENO, &st) == 0 && S_ISCHR(st.st_mode)) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+  }
 }
 
 }  // namespace fogswitch
