@@ -401,24 +401,39 @@ TEST(ProfileFolder, IsTheStoredPathWithOnlyTheSystemDriveExpanded) {
   }
 }
 
-TEST(SessionUserSid, IsTheOwnUsersOrThatOfTheDomainsUserAccount) {
-  const auto lookup = [](const std::wstring& account) {
+TEST(SessionUserSid, IsTheOneTheSessionsLogonsHoldOrThatOfItsName) {
+  const std::wstring by_name = L"S-1-5-21-9";
+  const auto lookup = [&](const std::wstring& account) {
     std::optional<std::pair<std::wstring, bool>> found;
-    if (account == L"DOM\\bob") found = {L"S-1-5-21-9", true};
+    if (account == L"DOM\\bob" || account == L"\\bob") found = {by_name, true};
     if (account == L"DOM\\admins") found = {L"S-1-5-32-544", false};
     return found;
   };
-  const Rows<std::wstring, std::wstring, std::optional<std::wstring>> rows = {
-      {"a user account", L"DOM", L"bob", L"S-1-5-21-9"},
-      {"no user: session 0", L"", L"", {}},
-      {"no domain", L"", L"bob", L""},
-      {"a name that can't be looked up", L"DOM", L"eve", L""},
-      {"not a user account", L"DOM", L"admins", L""},
-      {"the own user in other letter case, not looked up", L"host", L"ME", L"S-1-5-21-1"},
+  // A logon of the program's own session 1, or of another, by default DOM\bob's.
+  const auto in = [](unsigned long type, const wchar_t* sid, unsigned long session = 1,
+                     const wchar_t* user = L"bob", const wchar_t* domain = L"DOM") {
+    return LogonSession{session, type, domain, user, sid};
   };
-  for (const auto& [name, domain, user, sid] : rows) {
+  const auto bob = in(2, L"S-L");
+  const Rows<std::wstring, std::wstring, std::vector<LogonSession>, std::optional<std::wstring>>
+      rows = {
+          {"no logon: the name's user account", L"DOM", L"bob", {}, by_name},
+          {"no user: session 0", L"", L"", {}, {}},
+          {"no domain", L"", L"bob", {}, L""},
+          {"a name that can't be looked up", L"DOM", L"eve", {}, L""},
+          {"not a user account", L"DOM", L"admins", {}, L""},
+          {"the own user in other letter case, not looked up", L"host", L"ME", {}, L"S-1-5-21-1"},
+          {"one, an elevation's too", L"DOM", L"bob", {in(2, L"S-A", 1, L"admin"), bob}, L"S-L"},
+          {"UAC's two of one SID", L"DOM", L"bob", {bob, bob}, L"S-L"},
+          {"two that disagree", L"DOM", L"bob", {in(10, L"S-L"), in(11, L"S-M")}, by_name},
+          {"other letter case", L"DOM", L"bob", {in(12, L"S-L", 1, L"BOB", L"dom")}, L"S-L"},
+          {"another session's", L"DOM", L"bob", {in(2, L"S-L", 2)}, by_name},
+          {"a network logon", L"DOM", L"bob", {in(3, L"S-L")}, by_name},
+      };
+  const OwnAccount own{L"S-1-5-21-1", L"HOST\\me", 1};
+  for (const auto& [name, domain, user, logons, sid] : rows) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(SessionUserSid(domain, user, L"HOST\\me", L"S-1-5-21-1", lookup, SameName), sid);
+    EXPECT_EQ(SessionUserSid(domain, user, own, logons, lookup, SameName), sid);
   }
 }
 
@@ -508,49 +523,57 @@ TEST(FinalPathsAgree, WhereTheFilesIsTheFoldersFollowedByTheRestOrEitherIsUnknow
 }
 
 // Each row: what a, b and cam.cfg give, opened as themselves one after another, and what opening
-// one normally gives; then where the open ends and the names opened, normally ones with a "+".
+// one normally gives, where it is not the one opened as itself; then where the open ends, and
+// each call: a name opened below a level, normally with a "+", and a level let go with a "~".
 TEST(OpenLevels, ReachesTheFileThroughNoLink) {
   using State = Level::State;
-  const Level folder{State::kOpened, 1, 10}, file{State::kOpened, 1, 12};
+  const Level folder{State::kOpened, 1, {10}}, file{State::kOpened, 1, {12}};
   const auto tagged = [](Level level, std::uint32_t tag) {
     level.reparse_tag = tag;
     return level;
   };
   const Level junction = tagged(folder, 0xA0000003), link = tagged(file, 0xA000000C);
-  const Level deduplicated = tagged(file, 0x80000013);
   Level two_links = file;
   two_links.links = 2;
-  const Rows<std::vector<Level>, Level, Reached, std::string> rows = {
-      {"no link", {folder, folder, file}, {}, Reached::kFile, "a b cam.cfg"},
-      {"a junction first", {junction}, {}, Reached::kRefused, "a"},
-      {"a junction in the middle", {folder, junction}, {}, Reached::kRefused, "a b"},
-      {"a file link", {folder, folder, link}, {}, Reached::kRefused, "a b cam.cfg"},
-      {"a deduplicated file",
-       {folder, folder, deduplicated},
-       file,
+  const Rows<std::vector<Level>, std::optional<Level>, Reached, std::string> rows = {
+      {"no link", {folder, folder, file}, {}, Reached::kFile, "0a 1b 2cam.cfg"},
+      {"a junction first", {junction}, {}, Reached::kRefused, "0a"},
+      {"a junction in the middle", {folder, junction}, {}, Reached::kRefused, "0a 1b"},
+      {"a file link", {folder, folder, link}, {}, Reached::kRefused, "0a 1b 2cam.cfg"},
+      {"a deduplicated folder and file, each the same when opened again",
+       {folder, tagged(folder, 0x80000013), tagged(file, 0x80000013)},
+       {},
        Reached::kFile,
-       "a b cam.cfg cam.cfg+"},
-      {"a reparse point to another file",
-       {folder, folder, deduplicated},
+       "0a 1b 1b+ ~2 3cam.cfg 3cam.cfg+ ~4"},
+      {"a file swapped for another between its two opens",
+       {folder, folder, tagged(file, 0x80000013)},
        folder,
        Reached::kRefused,
-       "a b cam.cfg cam.cfg+"},
-      {"a missing level", {folder, {State::kMissing}}, {}, Reached::kMissing, "a b"},
-      {"a level that won't open", {folder, {}}, {}, Reached::kRefused, "a b"},
-      {"a file with two links", {folder, folder, two_links}, {}, Reached::kRefused, "a b cam.cfg"},
+       "0a 1b 2cam.cfg 2cam.cfg+"},
+      {"a missing level", {folder, {State::kMissing}}, {}, Reached::kMissing, "0a 1b"},
+      {"a level that won't open", {folder, {}}, {}, Reached::kRefused, "0a 1b"},
+      {"a file with two links",
+       {folder, folder, two_links},
+       {},
+       Reached::kRefused,
+       "0a 1b 2cam.cfg"},
   };
-  for (const auto& [name, levels, followed, reached, opened] : rows) {
+  for (const auto& [name, levels, followed, reached, calls] : rows) {
     SCOPED_TRACE(name);
-    std::string names;
+    std::string log;
     std::size_t taken = 0;
-    const auto open = [&](const std::wstring& next, bool is_file, bool as_itself) {
-      names += (names.empty() ? "" : " ") + std::string(next.begin(), next.end()) +
-               (as_itself ? "" : "+");
-      EXPECT_EQ(is_file, next == L"cam.cfg");
-      return as_itself ? levels.at(taken++) : followed;
-    };
-    EXPECT_EQ(OpenLevels(L"a\\b\\cam.cfg", open), reached);
-    EXPECT_EQ(names, opened);
+    const auto note = [&](const std::string& call) { log += (log.empty() ? "" : " ") + call; };
+    const LevelOpener opener{
+        [&](std::size_t above, const std::wstring& next, bool is_file, bool as_itself) {
+          note(std::to_string(above) + std::string(next.begin(), next.end()) +
+               (as_itself ? "" : "+"));
+          EXPECT_EQ(is_file, next == L"cam.cfg");
+          if (as_itself) return levels.at(taken++);
+          return followed ? *followed : tagged(levels.at(taken - 1), 0);
+        },
+        [&](std::size_t level) { note("~" + std::to_string(level)); }};
+    EXPECT_EQ(OpenLevels(L"a\\b\\cam.cfg", opener), reached);
+    EXPECT_EQ(log, calls);
   }
 }
 

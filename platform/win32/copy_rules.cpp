@@ -48,6 +48,31 @@ std::vector<std::optional<PathBelow>> LocalDataFolders(const Users& users) {
   return folders;
 }
 
+// Logged on at the keyboard or remotely, with or without cached credentials: Interactive,
+// RemoteInteractive, CachedInteractive and CachedRemoteInteractive.
+bool IsInteractive(unsigned long logon_type) {
+  constexpr unsigned long kInteractive = 2, kRemoteInteractive = 10, kCachedRemoteInteractive = 12;
+  return logon_type == kInteractive ||
+         (logon_type >= kRemoteInteractive && logon_type <= kCachedRemoteInteractive);
+}
+
+// The SID that every interactive logon of Windows session `session` named `account` holds, such
+// as the two of one user that UAC makes; empty where none is named so, or they disagree. Another
+// account's logon in the session, as an elevation with its password makes, is named otherwise.
+std::wstring LogonSid(const std::vector<LogonSession>& logons, unsigned long session,
+                      const std::wstring& account, const SameTextFunction& same) {
+  std::optional<std::wstring> sid;
+  for (const LogonSession& logon : logons) {
+    if (logon.session != session || !IsInteractive(logon.logon_type) ||
+        !same(logon.domain + L"\\" + logon.user, account)) {
+      continue;
+    }
+    if (sid && *sid != logon.sid) return L"";
+    sid = logon.sid;
+  }
+  return sid.value_or(L"");
+}
+
 // Where below a local application data folder the copy of `name` in the game folder `folder`
 // lies: Windows keeps one only for folders on the system drive.
 std::optional<std::wstring> BelowLocalData(std::wstring_view folder, std::wstring_view windows,
@@ -79,15 +104,17 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
 }
 
 std::optional<std::wstring> SessionUserSid(
-    const std::wstring& domain, const std::wstring& user, const std::wstring& own_name,
-    const std::wstring& own_sid,
+    const std::wstring& domain, const std::wstring& user, const OwnAccount& own,
+    const std::vector<LogonSession>& logons,
     const std::function<std::optional<std::pair<std::wstring, bool>>(const std::wstring&)>& lookup,
     const SameTextFunction& same) {
   if (user.empty()) return std::nullopt;
   // A name without its domain may name a local user in place of the domain's.
   if (domain.empty()) return L"";
   const std::wstring account = domain + L"\\" + user;
-  if (!own_name.empty() && same(account, own_name)) return own_sid;
+  const std::wstring by_logon = LogonSid(logons, own.session, account, same);
+  if (!by_logon.empty()) return by_logon;
+  if (!own.name.empty() && same(account, own.name)) return own.sid;
   const auto found = lookup(account);
   if (!found || !found->second) return L"";
   return found->first;

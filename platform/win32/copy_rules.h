@@ -25,15 +25,30 @@ struct Account {
 std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
                                           std::wstring_view windows);
 
+// The account this program runs as: its SID, its name as its logon session holds it
+// ("domain\user"), and the Windows session it runs in.
+struct OwnAccount {
+  std::wstring sid, name;
+  unsigned long session = 0;
+};
+
+// A logon session as the system holds it: the Windows session it is in, how its user logged on
+// (the system's logon type), the name they logged on with and the string form of their SID.
+struct LogonSession {
+  unsigned long session = 0, logon_type = 0;
+  std::wstring domain, user, sid;
+};
+
 // The SID of the user signed in to the session, from the name and domain the session gives: none
-// where it has no user (session 0); the own user's `own_sid` where `domain\user` is the own
-// account's `own_name`, letter case aside, with nothing looked up; else what `lookup(domain\user)`
-// gives for a user account, and empty where it can't be told for sure, because the name has no
-// domain or the look-up finds no user account. `lookup` gives the SID and whether it is a user
-// account's.
+// where it has no user (session 0). By identity where it can be: the SID that every interactive
+// logon of the own session named `domain\user` (letter case aside) holds. Where none is named so,
+// or they disagree, by name: the own user's `own.sid` where `domain\user` is `own.name`, with
+// nothing looked up; else what `lookup(domain\user)` gives for a user account. Empty where it
+// can't be told for sure: the name has no domain, or the look-up finds no user account. `lookup`
+// gives the SID and whether it is a user account's.
 std::optional<std::wstring> SessionUserSid(
-    const std::wstring& domain, const std::wstring& user, const std::wstring& own_name,
-    const std::wstring& own_sid,
+    const std::wstring& domain, const std::wstring& user, const OwnAccount& own,
+    const std::vector<LogonSession>& logons,
     const std::function<std::optional<std::pair<std::wstring, bool>>(const std::wstring&)>& lookup,
     const SameTextFunction& same);
 

@@ -2,6 +2,8 @@
 
 #include <winternl.h>
 
+#include <cstring>
+
 namespace fogswitch {
 namespace {
 
@@ -134,8 +136,16 @@ Level Describe(HANDLE handle, NTSTATUS status, bool is_file) {
     return level;
   }
   level.volume = info.dwVolumeSerialNumber;
-  level.index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+  level.id = {std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, 0};
   level.links = info.nNumberOfLinks;
+  // The 128-bit id, where the system has it (FileIdInfo, from Windows 8 on).
+  using GetInfo = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  static const auto get_info = SystemFunction<GetInfo>(Kernel32(), "GetFileInformationByHandleEx");
+  FILE_ID_INFO id_info{};
+  if (get_info != nullptr && get_info(handle, FileIdInfo, &id_info, sizeof id_info)) {
+    level.volume = id_info.VolumeSerialNumber;
+    std::memcpy(level.id.data(), id_info.FileId.Identifier, sizeof level.id);
+  }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     // ntdll has it from Windows 2000 on, where GetFileInformationByHandleEx came with Vista.
     using Query = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
@@ -194,19 +204,23 @@ void OpenIfThere(const PinnedFolder& folder, const std::wstring& rest,
   if (folder.missing) return;
   // Each level stays held, not shared for deleting, until the file is judged; the last is the
   // file. A folder is opened to list it, for which Windows checks sharing, so it can't be renamed.
-  std::vector<Held> levels;
-  const auto open = [&](const std::wstring& name, bool is_file, bool as_itself) {
-    if (!as_itself) levels.pop_back();  // opened again from the same level above
-    const HANDLE above = levels.empty() ? folder.handle.get() : levels.back().get();
+  std::vector<Held> levels;  // level n at n - 1: the folder is level 0
+  const auto handle = [&](std::size_t n) {
+    return n == 0 ? folder.handle.get() : levels[n - 1].get();
+  };
+  const auto open = [&](std::size_t above, const std::wstring& name, bool is_file, bool as_itself) {
     const ACCESS_MASK access =
         is_file ? GENERIC_READ | GENERIC_WRITE : FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
     const ULONG options = (is_file ? FILE_NON_DIRECTORY_FILE : FILE_DIRECTORY_FILE) |
                           (as_itself ? FILE_OPEN_REPARSE_POINT : 0);
     NTSTATUS status = 0;
-    levels.push_back(above != nullptr ? OpenBelow(above, name, access, options, status) : nullptr);
+    const HANDLE parent = handle(above);
+    levels.push_back(parent != nullptr ? OpenBelow(parent, name, access, options, status)
+                                       : nullptr);
     return Describe(levels.back().get(), status, is_file);
   };
-  const Reached reached = OpenLevels(rest, open);
+  const auto release = [&](std::size_t n) { levels[n - 1].reset(); };
+  const Reached reached = OpenLevels(rest, {open, release});
   if (reached == Reached::kMissing) return;
   // Where both final paths can be told, a second check that doesn't rest on the opens.
   const bool asked_for =

@@ -28,28 +28,31 @@ bool FinalPathsAgree(const FinalPaths& folder, const FinalPaths& file, std::wstr
   return true;
 }
 
-Reached OpenLevels(
-    std::wstring_view rest,
-    const std::function<Level(const std::wstring& name, bool is_file, bool as_itself)>& open) {
+Reached OpenLevels(std::wstring_view rest, const LevelOpener& opener) {
   // Windows' own test of a tag that names another file or folder: a link or a junction.
   constexpr std::uint32_t kNameSurrogate = 0x20000000;
+  std::size_t above = 0, opened = 0;
   for (std::size_t start = 0;;) {
     const std::size_t end = rest.find(L'\\', start);
     const std::wstring name(rest.substr(start, end - start));
     const bool is_file = end == std::wstring_view::npos;
     if (name.empty()) return Reached::kRefused;
-    const Level level = open(name, is_file, true);
+    const Level level = opener.open(above, name, is_file, true);
+    const std::size_t itself = ++opened;
     if (level.state == Level::State::kMissing) return Reached::kMissing;
     if (level.state != Level::State::kOpened) return Reached::kRefused;
     if (level.reparse_tag != 0) {
       if ((level.reparse_tag & kNameSurrogate) != 0) return Reached::kRefused;
-      const Level followed = open(name, is_file, false);
+      const Level followed = opener.open(above, name, is_file, false);
+      ++opened;
       if (followed.state != Level::State::kOpened || followed.volume != level.volume ||
-          followed.index != level.index) {
+          followed.id != level.id) {
         return Reached::kRefused;
       }
+      opener.release(itself);
     }
     if (is_file) return level.links == 1 ? Reached::kFile : Reached::kRefused;
+    above = opened;
     start = end + 1;
   }
 }

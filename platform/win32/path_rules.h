@@ -1,6 +1,8 @@
 #pragma once
 // Pure rules of the safe open, without windows.h: built into the native unit tests too.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,21 +44,33 @@ bool FinalPathsAgree(const FinalPaths& folder, const FinalPaths& file, std::wstr
 struct Level {
   enum class State { kOpened, kMissing, kFailed };
   State state = State::kFailed;
-  std::uint64_t volume = 0, index = 0;  // which file or folder it is
-  std::uint32_t reparse_tag = 0;        // 0 where it is no reparse point
+  // Which file or folder it is: its volume's serial number and its id there, of 128 bits where
+  // the system tells them (on ReFS a 64-bit index is not unique), else the 64-bit index.
+  std::uint64_t volume = 0;
+  std::array<std::uint64_t, 2> id{};
+  std::uint32_t reparse_tag = 0;  // 0 where it is no reparse point
   std::uint32_t links = 1;
+};
+
+// What opening the levels asks of the system. Levels are numbered as they are opened, from 1;
+// the held folder is level 0.
+struct LevelOpener {
+  // Opens `name` below level `above`, as itself where `as_itself` (a reparse point not followed),
+  // else normally, and holds it, not shared for deleting, as the next level.
+  std::function<Level(std::size_t above, const std::wstring& name, bool is_file, bool as_itself)>
+      open;
+  // Lets go of a level that is no longer needed.
+  std::function<void(std::size_t level)> release;
 };
 
 enum class Reached { kFile, kMissing, kRefused };
 
-// Opens `rest` below a held folder one level at a time, never through a link. `open(name, is_file,
-// as_itself)` opens `name` below the level held last (the folder first) and holds it in its place,
-// as itself where it is a reparse point (`as_itself`), or else normally from the same level above.
-// A symbolic link or junction is refused; another reparse point (a deduplicated, compressed or
-// cloud file) is opened again normally and must be the same file. The file must have one link.
+// Opens `rest` below a held folder one level at a time, never through a link, each relative to
+// the one above, as itself. A symbolic link or junction is refused. Another reparse point (a
+// deduplicated, compressed or cloud file) is opened again normally while the entry itself is
+// still held, so that nothing can be put in its place between the two opens; it must be the same
+// file, and then only the second is kept. The file, the last level opened, must have one link.
 // A missing level leaves the file out; one that won't open refuses it.
-Reached OpenLevels(
-    std::wstring_view rest,
-    const std::function<Level(const std::wstring& name, bool is_file, bool as_itself)>& open);
+Reached OpenLevels(std::wstring_view rest, const LevelOpener& opener);
 
 }  // namespace fogswitch

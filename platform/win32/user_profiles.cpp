@@ -21,42 +21,60 @@ std::wstring SidText(PSID sid) {
   return text;
 }
 
-// The account this program runs as: its SID, and its name as "domain\user".
-struct OwnAccount {
-  std::wstring sid, name;
-};
-
-// The own account's name as its logon session holds it, which asks no domain controller: empty
-// where it can't be read.
-std::wstring LogonSessionName(HANDLE token) {
-  TOKEN_STATISTICS statistics{};
-  DWORD size = 0;
-  if (!GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics, &size)) {
-    return {};
+// The logon sessions that the system holds, read through secur32 from the system folder, and
+// looked up at run time; every buffer it hands out is freed with LsaFreeReturnBuffer.
+class LogonSessions {
+ public:
+  // The one of the given id; none where it can't be read.
+  std::optional<LogonSession> Read(LUID id) const {
+    PSECURITY_LOGON_SESSION_DATA data = nullptr;
+    if (get_data_ == nullptr || free_ == nullptr || get_data_(&id, &data) < 0 || data == nullptr) {
+      return std::nullopt;
+    }
+    const Returned held(data, Freer{free_});
+    const auto text = [](const LSA_UNICODE_STRING& s) {
+      return std::wstring(s.Buffer, s.Buffer != nullptr ? s.Length / sizeof(wchar_t) : 0);
+    };
+    return LogonSession{data->Session, static_cast<unsigned long>(data->LogonType),
+                        text(data->LogonDomain), text(data->UserName),
+                        data->Sid != nullptr ? SidText(data->Sid) : L""};
   }
-  const HeldLibrary secur32 = LoadSystemLibrary(L"secur32.dll");
+
+  // Every one that can be read: an administrator may read them all.
+  std::vector<LogonSession> All() const {
+    ULONG count = 0;
+    PLUID ids = nullptr;
+    if (enumerate_ == nullptr || free_ == nullptr || enumerate_(&count, &ids) < 0 ||
+        ids == nullptr) {
+      return {};
+    }
+    const Returned held(ids, Freer{free_});
+    std::vector<LogonSession> sessions;
+    for (ULONG i = 0; i < count; ++i) {
+      if (auto session = Read(ids[i])) sessions.push_back(std::move(*session));
+    }
+    return sessions;
+  }
+
+ private:
+  using Enumerate = NTSTATUS(NTAPI*)(PULONG, PLUID*);
   using GetData = NTSTATUS(NTAPI*)(PLUID, PSECURITY_LOGON_SESSION_DATA*);
   using Free = NTSTATUS(NTAPI*)(PVOID);
-  const auto get_data = SystemFunction<GetData>(secur32.get(), "LsaGetLogonSessionData");
-  const auto free_data = SystemFunction<Free>(secur32.get(), "LsaFreeReturnBuffer");
-  PSECURITY_LOGON_SESSION_DATA data = nullptr;
-  if (get_data == nullptr || free_data == nullptr ||
-      get_data(&statistics.AuthenticationId, &data) < 0 || data == nullptr) {
-    return {};
-  }
-  const auto text = [](const LSA_UNICODE_STRING& s) {
-    return std::wstring(s.Buffer, s.Buffer != nullptr ? s.Length / sizeof(wchar_t) : 0);
+  struct Freer {
+    Free free;
+    void operator()(void* buffer) const { free(buffer); }
   };
-  std::wstring name;
-  if (data->LogonDomain.Length > 0 && data->UserName.Length > 0) {
-    name = text(data->LogonDomain) + L"\\" + text(data->UserName);
-  }
-  free_data(data);
-  return name;
-}
+  using Returned = std::unique_ptr<void, Freer>;
 
-// The account this program runs as; an empty SID or name where it can't be read.
-OwnAccount OwnUser() {
+  HeldLibrary secur32_ = LoadSystemLibrary(L"secur32.dll");
+  Enumerate enumerate_ = SystemFunction<Enumerate>(secur32_.get(), "LsaEnumerateLogonSessions");
+  GetData get_data_ = SystemFunction<GetData>(secur32_.get(), "LsaGetLogonSessionData");
+  Free free_ = SystemFunction<Free>(secur32_.get(), "LsaFreeReturnBuffer");
+};
+
+// The account this program runs as; an empty SID or name where it can't be read. Its name is the
+// one its logon session holds, which asks no domain controller.
+OwnAccount OwnUser(const LogonSessions& logons) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
   const Held held(token);
@@ -65,17 +83,28 @@ OwnAccount OwnUser() {
   std::vector<unsigned char> user(size);
   if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
   const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-  std::wstring name = LogonSessionName(token);
+  OwnAccount own{SidText(sid), L""};
+  DWORD session = 0;
+  if (GetTokenInformation(token, TokenSessionId, &session, sizeof session, &size)) {
+    own.session = session;
+  }
+  TOKEN_STATISTICS statistics{};
+  if (GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics, &size)) {
+    const auto logon = logons.Read(statistics.AuthenticationId);
+    if (logon && !logon->domain.empty() && !logon->user.empty()) {
+      own.name = logon->domain + L"\\" + logon->user;
+    }
+  }
   // Where the logon session holds no name (Wine), the name of the SID, which for the account of a
   // logged-on user the system may know without asking further.
   wchar_t account[UNLEN + 1], domain[UNLEN + 1];
   DWORD account_size = UNLEN + 1, domain_size = UNLEN + 1;
   SID_NAME_USE use{};
-  if (name.empty() &&
+  if (own.name.empty() &&
       LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) {
-    name = std::wstring(domain) + L"\\" + account;
+    own.name = std::wstring(domain) + L"\\" + account;
   }
-  return {SidText(sid), name};
+  return own;
 }
 
 // One text of this program's session; none when it can't be read.
@@ -112,15 +141,16 @@ std::optional<std::pair<std::wstring, bool>> LookUpAccount(const std::wstring& a
 }
 
 // The SID of the user signed in to this program's session, whose desktop shows its console: none
-// where the session has none (session 0, services); empty where it can't be told for sure. Asking
-// needs no privilege, unlike reading another user's process token.
-std::optional<std::wstring> SessionUser(const OwnAccount& own) {
+// where the session has none (session 0, services); empty where it can't be told for sure. Its
+// name needs no privilege to ask for, unlike another user's process token; its logon sessions are
+// the administrator's to read.
+std::optional<std::wstring> SessionUser(const OwnAccount& own, const LogonSessions& logons) {
   const HeldLibrary wts = LoadSystemLibrary(L"wtsapi32.dll");
   if (!wts) return L"";
   const auto domain = SessionText(wts.get(), WTSDomainName);
   const auto user = SessionText(wts.get(), WTSUserName);
   if (!domain || !user) return L"";
-  return SessionUserSid(*domain, *user, own.name, own.sid, LookUpAccount, SameText);
+  return SessionUserSid(*domain, *user, own, logons.All(), LookUpAccount, SameText);
 }
 
 // A user's profile folder, from the profile list that the system keeps (and that a 32-bit
@@ -152,8 +182,9 @@ std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstrin
 }  // namespace
 
 Users UsersWhoseCopiesCount(const std::wstring& windows) {
-  const OwnAccount own = OwnUser();
-  const auto session = SessionUser(own);
+  const LogonSessions logons;
+  const OwnAccount own = OwnUser(logons);
+  const auto session = SessionUser(own, logons);
   Users users{{own.sid, ProfileOf(own.sid, windows)},
               std::nullopt,
               FullPath(Fetch([](wchar_t* text, DWORD size) {
