@@ -5,7 +5,7 @@ Usage: package.py ZIP EXE README LICENSE EPOCH OBJDUMP"""
 import re, subprocess, sys, time, zipfile
 
 zip_path, exe, readme, license_, epoch, objdump = sys.argv[1:]
-stamp = time.gmtime(int(epoch) if epoch else time.time())[:6]
+stamp = time.gmtime(int(epoch))[:6]
 
 # Every Windows from 2000 SP4 and XP SP3 on has these ("Minimum supported client"); msvcrt's
 # later functions, the "secure" ones, all end in "_s".
