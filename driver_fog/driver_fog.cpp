@@ -10,7 +10,6 @@
 namespace fogswitch {
 namespace {
 
-constexpr std::size_t kBufferSize = 260;
 constexpr char kDeviceMapPath[] = "HARDWARE\\DEVICEMAP\\VIDEO";
 // Device map values name the adapter key in the kernel's namespace: "\Registry\Machine\...".
 constexpr std::size_t kKernelPrefixLength = 18;
@@ -31,26 +30,26 @@ class DataBuffer {
  public:
   // The bytes the registry returned, or nothing when the read failed.
   std::optional<std::string_view> Read(Registry& registry, RegHandle key, const char* name) {
-    unsigned long size = kBufferSize;
+    unsigned long size = kRegistryDataSize;
     if (registry.RegQueryValueExA(key, name, bytes_, &size) != kRegSuccess) return std::nullopt;
     // A size past the buffer would be a platform fault; never read beyond what is ours.
-    size = std::min<unsigned long>(size, kBufferSize);
+    size = std::min<unsigned long>(size, kRegistryDataSize);
     return std::string_view(reinterpret_cast<const char*>(bytes_), size);
   }
 
  private:
-  unsigned char bytes_[kBufferSize] = {};
+  unsigned char bytes_[kRegistryDataSize] = {};
 };
 
 // Registry text ends at its first zero byte or, stored without one, at the data's end.
 std::string_view AsText(std::string_view data) { return data.substr(0, data.find('\0')); }
 
+// Whether the first driver's name starts with "ati", in any letter case.
 bool IsAtiDriver(std::string_view drivers) {
-  const std::string_view first = AsText(drivers);
-  if (first.size() < 3) return false;
-  // The program never sets a locale, so tolower folds ASCII letters only.
   constexpr std::string_view kAti = "ati";
-  return std::equal(kAti.begin(), kAti.end(), first.begin(), [](char ati, char c) {
+  const std::string_view start = AsText(drivers).substr(0, kAti.size());
+  // The program never sets a locale, so tolower folds ASCII letters only.
+  return std::equal(kAti.begin(), kAti.end(), start.begin(), start.end(), [](char ati, char c) {
     return ati == std::tolower(static_cast<unsigned char>(c));
   });
 }
@@ -63,6 +62,8 @@ std::int32_t ReadSlotCount(Registry& registry, RegHandle device_map, DataBuffer&
   };
   const std::uint32_t highest = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
   // The count wraps like the 32-bit number it is: 0xFFFFFFFF gives 0, 0x7FFFFFFF the lowest int.
+  // Kept so: the summary prints the count that earlier releases printed, and a number that is no
+  // real count never starts a walk of two billion slots.
   return static_cast<std::int32_t>(highest + 1u);
 }
 
@@ -115,7 +116,7 @@ void EnableDriverFog(Registry& registry, std::FILE* out) {
   if (registry.RegOpenKeyExA(kDeviceMapPath, kKeyQueryValue, &device_map) == kRegSuccess) {
     DataBuffer buffer;
     found = ReadSlotCount(registry, device_map, buffer);
-    char slot_name[kBufferSize];
+    char slot_name[kRegistryDataSize];
     for (std::int32_t i = 0; i < found; ++i) {
       std::snprintf(slot_name, sizeof slot_name, "\\Device\\Video%d", static_cast<int>(i));
       if (FixAdapter(registry, device_map, slot_name, buffer, out)) ++modified;

@@ -30,8 +30,9 @@ bool ReadAll(UpdateFile& file, std::uint64_t limit, std::string& config) {
   }
 }
 
-// Writes the edit and has it on the disk before it counts. A failed write or flush is undone:
-// the bytes already rewritten are put back and the file cut back to its old length.
+// Writes the edit and has it on the disk before it counts. A failed grow, write or flush is
+// undone: the bytes already rewritten are put back, the file cut back to its old length, and
+// that put on the disk too, as far as it still can be.
 bool WriteEdit(UpdateFile& file, std::string& config, const FogEdit& edit) {
   const std::size_t old_size = config.size();
   const std::string old_bytes = config.substr(edit.offset, edit.replaced);
@@ -42,17 +43,17 @@ bool WriteEdit(UpdateFile& file, std::string& config, const FogEdit& edit) {
     return new_size == old_size ? edit.replaced : size - edit.offset;
   };
   // Growing first means no existing byte moves before the room for it is there.
-  if (new_size > old_size && !file.Resize(new_size)) {
-    file.Resize(old_size);
-    return false;
-  }
-  if (file.WriteAt(edit.offset, config.data() + edit.offset, span(new_size)) && file.Flush()) {
+  const bool grown = new_size <= old_size || file.Resize(new_size);
+  if (grown && file.WriteAt(edit.offset, config.data() + edit.offset, span(new_size)) &&
+      file.Flush()) {
     return true;
   }
-  config.replace(edit.offset, edit.bytes.size(), old_bytes);
-  file.WriteAt(edit.offset, config.data() + edit.offset, span(old_size));
+  if (grown) {
+    config.replace(edit.offset, edit.bytes.size(), old_bytes);
+    file.WriteAt(edit.offset, config.data() + edit.offset, span(old_size));
+  }
   file.Resize(old_size);
-  file.Flush();  // the old bytes back on the disk too, as far as it still can
+  file.Flush();
   return false;
 }
 

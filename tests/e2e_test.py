@@ -312,11 +312,11 @@ class Wine(unittest.TestCase):
             Row("a symbolic link there", "", CFG, FAILED, CFG, **on_full_disk("/dev/null", plant)),
             Row("no room", "", SPARSE, FAILED, SPARSE, **on_full_disk("/dev/zero"))])
 
-    # A key on CONIN$ ends the wait: a typed one, or one with an extended code at an end of its
-    # range (Page Up, the down arrow, Insert, Delete, F1). Wine's console draws a character at a
-    # time, moving the cursor in between.
+    # A key on CONIN$ ends the wait: a typed one, or one that types nothing but has an extended
+    # code (the unit rows try each such key). Wine's console draws a character at a time, moving
+    # the cursor in between.
     def test_console(self):
-        for key in ["x", "\u00e9", "\x1b[5~", "\x1b[B", "\x1b[2~", "\x1b[3~", "\x1bOP"]:
+        for key in ["x", "\u00e9", "\x1b[B"]:
             with self.subTest(key=key):
                 child = pexpect.spawn(self.WINE, [self.EXE], encoding="utf-8",
                                       cwd=folder(self.addCleanup), timeout=30)

@@ -55,7 +55,7 @@ struct FakeRegistry final : Registry {
   }
   RegStatus RegQueryValueExA(RegHandle key, const char* name, unsigned char* data,
                              unsigned long* size) override {
-    EXPECT_EQ(*size, 260u);
+    EXPECT_EQ(*size, kRegistryDataSize);
     const auto value = keys[open.at(key)].find(name);
     if (value == keys[open.at(key)].end() || value->second.size() > *size) return 2;  // or too long
     std::fill_n(data, *size, '#');
@@ -90,10 +90,9 @@ FakeRegistry Adapters() {
                    {"Device Description", "RADEON %s %d \xe9\0"s}};
   r.keys["Nv"] = {{"InstalledDisplayDrivers", "nv4_disp\0ati2dvag\0\0"s}};
   r.keys["AtI"] = {{"InstalledDisplayDrivers", "AtI"}};  // no zero byte, and no description
-  r.keys["At"] = {{"InstalledDisplayDrivers", "at\0i"s}};
   r.keys["Refused"] = r.keys["NoW"] = {{"InstalledDisplayDrivers", ati}};
   r.keys["Full"] = {{"InstalledDisplayDrivers", ati},
-                    {"Device Description", std::string(260, 'd')}};
+                    {"Device Description", std::string(kRegistryDataSize, 'd')}};
   r.keys["None"];
   r.refused = {"Refused", "NoW/WFogEnable"};
   return r;
@@ -101,6 +100,11 @@ FakeRegistry Adapters() {
 
 // A device slot's value: the kernel's path of an adapter key.
 std::string To(const std::string& key) { return "\\Registry\\Machine\\" + key + '\0'; }
+
+// Data padded with zero bytes to `size` bytes.
+std::string Padded(std::string data, std::size_t size) {
+  return data.append(size - data.size(), '\0');
+}
 
 TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
   const std::string map = "HARDWARE\\DEVICEMAP\\VIDEO 1|";
@@ -126,19 +130,18 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
            {"\\Registry\\Machine\\AtI"},
            "AtI ... fixed.\n" + Summary(1, 1),
            map + "AtI 3|" + fog},
-          {"a driver name shorter than ati", Dword(0), {To("At")}, Summary(1, 0), map + "At 3|"},
           {"a key that won't open", Dword(0), {To("Refused")}, Summary(1, 0), map + "Refused 3|"},
           {"a value that can't be set", Dword(0), {To("NoW")}, Summary(1, 0), map + "NoW 3|" + fog},
           {"a path longer than the buffer",
            Dword(0),
-           {To("ATI").append(241, '\0')},
+           {Padded(To("ATI"), kRegistryDataSize + 1)},
            Summary(1, 0),
            map},
           {"no path after the prefix", Dword(0), {To("")}, Summary(1, 0), map},
           {"values that fill the buffer",
            Dword(0),
-           {To("Full").append(237, '\0')},
-           std::string(260, 'd') + " ... fixed.\n" + Summary(1, 1),
+           {Padded(To("Full"), kRegistryDataSize)},
+           std::string(kRegistryDataSize, 'd') + " ... fixed.\n" + Summary(1, 1),
            map + "Full 3|" + fog},
           // The prefix goes unread, and the failed read leaves no stale "ati" to match.
           {"a failed read after an ati read",
@@ -190,7 +193,7 @@ struct Stored {
 
 // A game folder in memory, holding a row's cam.cfg and its per-user copy. cam.cfg fails as the
 // row says: its fault once each time it is opened, and its fail_at-th grow, write or flush, which
-// may have done part of its work.
+// does half its work, rounded up.
 struct FakeFolder final : GameFolder {
   explicit FakeFolder(const GameRow& game_row) : row(game_row) {
     if (row.before) own = Stored{*row.before, *row.before};
@@ -232,7 +235,7 @@ struct FakeFolder final : GameFolder {
     }
     bool Resize(std::uint64_t length) override {
       const bool fails = Meets();
-      stored.data.resize(fails ? (stored.data.size() + length) / 2 : length);
+      stored.data.resize(fails ? (stored.data.size() + length + 1) / 2 : length);
       return !fails;
     }
     bool Flush() override {
@@ -363,10 +366,14 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
         down(0x2C), down(0x2F), down(0x5B), down(0x6F), down(0x88), down(0x41, u'a')}},
       {"a read that fails", {focus, Read{{}, false}}},
       {"a read of no event", {focus, Read{{}, true, 0}}},
-      // Ends of the ranges of keys with an extended code that Wine's console makes of no
-      // terminal key; the end-to-end console test presses the others.
-      {"Clear", {up(0x0C), down(0x0C)}},
-      {"F24", {up(0x87), down(0x87)}},
+      // Each key with an extended code, or each end of a range of them, ends the wait itself.
+      {"Clear", {down(0x0C)}},
+      {"Page Up", {down(0x21)}},
+      {"the down arrow", {down(0x28)}},
+      {"Insert", {down(0x2D)}},
+      {"Delete", {down(0x2E)}},
+      {"F1", {down(0x70)}},
+      {"F24", {down(0x87)}},
   };
   for (const auto& [name, reads] : rows) {
     SCOPED_TRACE(name);
