@@ -486,7 +486,7 @@ TEST(PerUserCopies, AreTheOwnUsersAndTheSessionUsersOnTheSystemDrive) {
   }
 }
 
-TEST(GameFolderPaths, AreTheEnteredAndTheRealOnADrive) {
+TEST(FolderPathsForCopies, AreTheEnteredAndTheRealOnADrive) {
   // A folder reached through a link is a row of the end-to-end test.
   const Rows<std::wstring, std::wstring, std::vector<std::wstring>> rows = {
       {"a subst drive's root", L"S:\\", L"\\\\?\\D:\\", {L"S:\\", L"D:\\"}},
@@ -494,7 +494,7 @@ TEST(GameFolderPaths, AreTheEnteredAndTheRealOnADrive) {
   };
   for (const auto& [name, entered, final_path, folders] : rows) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(GameFolderPaths(entered, final_path, SameName), folders);
+    EXPECT_EQ(FolderPathsForCopies(entered, final_path, SameName), folders);
   }
 }
 

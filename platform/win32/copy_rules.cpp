@@ -120,8 +120,9 @@ std::optional<std::wstring> SessionUserSid(
   return found->first;
 }
 
-std::vector<std::wstring> GameFolderPaths(const std::wstring& entered, std::wstring_view final_path,
-                                          const SameTextFunction& same) {
+std::vector<std::wstring> FolderPathsForCopies(const std::wstring& entered,
+                                               std::wstring_view final_path,
+                                               const SameTextFunction& same) {
   std::vector<std::wstring> paths{entered};
   constexpr std::wstring_view kPrefix = L"\\\\?\\";
   if (final_path.substr(0, kPrefix.size()) != kPrefix) return paths;

@@ -64,8 +64,9 @@ struct Users {
 // The paths of the game folder that its per-user copies may be kept under: `entered`, the one it
 // was entered by, and the one `final_path` (its final path, "\\?\C:\..." or empty when it can't
 // be told) gives on a drive, where Windows keeps them once links are resolved; once if the same.
-std::vector<std::wstring> GameFolderPaths(const std::wstring& entered, std::wstring_view final_path,
-                                          const SameTextFunction& same);
+std::vector<std::wstring> FolderPathsForCopies(const std::wstring& entered,
+                                               std::wstring_view final_path,
+                                               const SameTextFunction& same);
 
 // The per-user copies of `name` in the game folder, each below a profile (or LOCALAPPDATA) as
 // its VirtualStore keeps it, for each of the folder's paths (`game_folders`, full with long

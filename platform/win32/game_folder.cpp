@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/win32/held_folder.h"
-#include "platform/win32/system.h"
+#include "platform/win32/text.h"
 #include "platform/win32/user_profiles.h"
 
 namespace fogswitch {
@@ -15,7 +15,7 @@ std::wstring Wide(const char* text) { return std::wstring(text, text + std::strl
 class WorkingDirectory final : public GameFolder {
  public:
   bool HasEntryMatching(const char* pattern) override {
-    return fogswitch::HasEntryMatching(folder_, Wide(pattern));
+    return AnyEntryMatches(folder_, Wide(pattern));
   }
 
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
@@ -26,14 +26,14 @@ class WorkingDirectory final : public GameFolder {
         Fetch([](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
     const auto copies =
         PerUserCopies(UsersWhoseCopiesCount(windows), GameFolderPaths(), windows, Wide(name));
-    std::wstring pinned;  // each profile looked up once, as it comes
-    PinnedFolder profile;
+    std::wstring held_path;  // each profile looked up once, as it comes
+    HeldFolder profile;
     for (const auto& copy : copies) {
       if (!copy) {
         files.push_back(nullptr);  // a copy that can't be looked for
         continue;
       }
-      if (copy->folder != pinned) profile = PinFolder(pinned = copy->folder);
+      if (copy->folder != held_path) profile = HoldFolder(held_path = copy->folder);
       OpenIfThere(profile, copy->rest, files);
     }
     return files;
@@ -48,11 +48,11 @@ class WorkingDirectory final : public GameFolder {
     std::wstring entered = Fetch(
         [&](wchar_t* text, DWORD size) { return GetLongPathNameW(current.c_str(), text, size); });
     if (entered.empty()) entered = current;
-    return fogswitch::GameFolderPaths(entered, folder_.final_paths.drive, SameText);
+    return FolderPathsForCopies(entered, folder_.final_paths.drive, SameText);
   }
 
   // Looked up once, here, when the step begins.
-  const PinnedFolder folder_ = PinFolder(L".");
+  const HeldFolder folder_ = HoldFolder(L".");
 };
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <cstring>
 
+#include "platform/win32/libraries.h"
+#include "platform/win32/text.h"
+
 namespace fogswitch {
 namespace {
 
@@ -89,6 +92,7 @@ FinalPaths FinalPathsOf(HANDLE handle) {
   return {FinalPath(handle, kVolumeNameNt), FinalPath(handle, kVolumeNameDos)};
 }
 
+constexpr NTSTATUS kObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
 constexpr NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
 constexpr NTSTATUS kObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
 
@@ -100,7 +104,7 @@ Held OpenBelow(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG 
   static const auto create = SystemFunction<decltype(&NtCreateFile)>(Ntdll(), "NtCreateFile");
   // A counted name holds at most 32767 characters.
   if (create == nullptr || name.size() > 0x7FFF) {
-    status = static_cast<NTSTATUS>(0xC0000033);  // the name is invalid
+    status = kObjectNameInvalid;
     return nullptr;
   }
   UNICODE_STRING object_name = CountedName(name);
@@ -169,12 +173,12 @@ Level Describe(HANDLE handle, NTSTATUS status, bool is_file) {
 
 bool HasFinalPaths() { return GetFinalPathFunction() != nullptr; }
 
-PinnedFolder PinFolder(const std::wstring& path) {
+HeldFolder HoldFolder(const std::wstring& path) {
   const HANDLE handle = CreateFileW(
       ExtendedLengthPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
-  PinnedFolder folder;
+  HeldFolder folder;
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     folder.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -185,7 +189,7 @@ PinnedFolder PinFolder(const std::wstring& path) {
   return folder;
 }
 
-bool HasEntryMatching(const PinnedFolder& folder, const std::wstring& pattern) {
+bool AnyEntryMatches(const HeldFolder& folder, const std::wstring& pattern) {
   using Query = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID,
                                  ULONG, FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
   static const auto query = SystemFunction<Query>(Ntdll(), "NtQueryDirectoryFile");
@@ -199,7 +203,7 @@ bool HasEntryMatching(const PinnedFolder& folder, const std::wstring& pattern) {
                FileBothDirectoryInformation, TRUE, &mask, TRUE) >= 0;
 }
 
-void OpenIfThere(const PinnedFolder& folder, const std::wstring& rest,
+void OpenIfThere(const HeldFolder& folder, const std::wstring& rest,
                  std::vector<std::unique_ptr<UpdateFile>>& files) {
   if (folder.missing) return;
   // Each level stays held, not shared for deleting, until the file is judged; the last is the

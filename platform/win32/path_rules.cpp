@@ -2,8 +2,6 @@
 
 namespace fogswitch {
 
-std::wstring PathBelow::Full() const { return Join(folder, rest); }
-
 std::wstring Join(std::wstring path, std::wstring_view more) {
   if (!path.empty() && !more.empty() && path.back() != L'\\') path += L'\\';
   return path.append(more);

@@ -18,8 +18,6 @@ using SameTextFunction = std::function<bool(std::wstring_view, std::wstring_view
 struct PathBelow {
   std::wstring folder;
   std::wstring rest;  // without a leading backslash; empty for the folder itself
-
-  std::wstring Full() const;
 };
 
 // `path` and `more` joined by one backslash.

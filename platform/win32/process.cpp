@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/win32/system.h"
+#include "platform/win32/libraries.h"
 
 namespace fogswitch {
 

@@ -7,8 +7,16 @@
 #include <sddl.h>
 #include <wtsapi32.h>
 
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/win32/copy_rules.h"
-#include "platform/win32/system.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/libraries.h"
+#include "platform/win32/text.h"
 
 namespace fogswitch {
 namespace {

@@ -1,4 +1,8 @@
-#include "platform/win32/system.h"
+#include "platform/win32/libraries.h"
+
+#include <string>
+
+#include "platform/win32/text.h"
 
 namespace fogswitch {
 namespace {
@@ -35,13 +39,6 @@ HeldLibrary LoadSystemLibrary(const wchar_t* name) {
   if (system.empty()) return nullptr;
   return HeldLibrary(
       LoadLibraryExW((system + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-}
-
-bool SameText(std::wstring_view a, std::wstring_view b) {
-  using Compare = int(WINAPI*)(LPCWCH, int, LPCWCH, int, BOOL);
-  static const auto compare = SystemFunction<Compare>(Kernel32(), "CompareStringOrdinal");
-  return compare != nullptr && compare(a.data(), static_cast<int>(a.size()), b.data(),
-                                       static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace fogswitch
