@@ -59,7 +59,7 @@ bool IsInteractive(unsigned long logon_type) {
 // The SID that every interactive logon of Windows session `session` named `account` holds, such
 // as the two of one user that UAC makes; empty where none is named so, or they disagree. Another
 // account's logon in the session, as an elevation with its password makes, is named otherwise.
-std::wstring LogonSid(const std::vector<LogonSession>& logons, unsigned long session,
+std::wstring LogonSid(const std::vector<LogonSession>& logons, std::optional<unsigned long> session,
                       const std::wstring& account, const SameTextFunction& same) {
   std::optional<std::wstring> sid;
   for (const LogonSession& logon : logons) {

@@ -26,10 +26,10 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
                                           std::wstring_view windows);
 
 // The account this program runs as: its SID, its name as its logon session holds it
-// ("domain\user"), and the Windows session it runs in.
+// ("domain\user"), and the Windows session it runs in, where that can be read.
 struct OwnAccount {
   std::wstring sid, name;
-  unsigned long session = 0;
+  std::optional<unsigned long> session{};
 };
 
 // A logon session as the system holds it: the Windows session it is in, how its user logged on
