@@ -207,7 +207,8 @@ void OpenIfThere(const HeldFolder& folder, const std::wstring& rest,
                  std::vector<std::unique_ptr<UpdateFile>>& files) {
   if (folder.missing) return;
   // Each level stays held, not shared for deleting, until the file is judged; the last is the
-  // file. A folder is opened to list it, for which Windows checks sharing, so it can't be renamed.
+  // file. An entry opened twice lets its first open go only once the second is compared. A folder
+  // is opened to list it, for which Windows checks sharing, so it can't be renamed.
   std::vector<Held> levels;  // level n at n - 1: the folder is level 0
   const auto handle = [&](std::size_t n) {
     return n == 0 ? folder.handle.get() : levels[n - 1].get();
