@@ -56,11 +56,13 @@ bool IsInteractive(unsigned long logon_type) {
          (logon_type >= kRemoteInteractive && logon_type <= kCachedRemoteInteractive);
 }
 
-// The SID that every interactive logon of Windows session `session` named `account` holds, such
-// as the two of one user that UAC makes; empty where none is named so, or they disagree. Another
-// account's logon in the session, as an elevation with its password makes, is named otherwise.
-std::wstring LogonSid(const std::vector<LogonSession>& logons, std::optional<unsigned long> session,
-                      const std::wstring& account, const SameTextFunction& same) {
+// The SID that every interactive logon of Windows session `session` named `account` holds,
+// such as the two of one user that UAC makes: none where no logon is named so, empty where they
+// disagree. Another account's logon in the session, as an elevation with its password makes, is
+// named otherwise.
+std::optional<std::wstring> LogonSid(const std::vector<LogonSession>& logons,
+                                     std::optional<unsigned long> session,
+                                     const std::wstring& account, const SameTextFunction& same) {
   std::optional<std::wstring> sid;
   for (const LogonSession& logon : logons) {
     if (logon.session != session || !IsInteractive(logon.logon_type) ||
@@ -70,7 +72,7 @@ std::wstring LogonSid(const std::vector<LogonSession>& logons, std::optional<uns
     if (sid && *sid != logon.sid) return L"";
     sid = logon.sid;
   }
-  return sid.value_or(L"");
+  return sid;
 }
 
 // Where below a local application data folder the copy of `name` in the game folder `folder`
@@ -112,8 +114,8 @@ std::optional<std::wstring> SessionUserSid(
   // A name without its domain may name a local user in place of the domain's.
   if (domain.empty()) return L"";
   const std::wstring account = domain + L"\\" + user;
-  const std::wstring by_logon = LogonSid(logons, own.session, account, same);
-  if (!by_logon.empty()) return by_logon;
+  // Logons that disagree leave the user in doubt, and so would the name, which the newest holds.
+  if (const auto by_logon = LogonSid(logons, own.session, account, same)) return by_logon;
   if (!own.name.empty() && same(account, own.name)) return own.sid;
   const auto found = lookup(account);
   if (!found || !found->second) return L"";

@@ -41,11 +41,12 @@ struct LogonSession {
 
 // The SID of the user signed in to the session, from the name and domain the session gives: none
 // where it has no user (session 0). By identity where it can be: the SID that every interactive
-// logon of the own session named `domain\user` (letter case aside) holds. Where none is named so,
-// or they disagree, by name: the own user's `own.sid` where `domain\user` is `own.name`, with
-// nothing looked up; else what `lookup(domain\user)` gives for a user account. Empty where it
-// can't be told for sure: the name has no domain, or the look-up finds no user account. `lookup`
-// gives the SID and whether it is a user account's.
+// logon of the own session named `domain\user` (letter case aside) holds. Only where none is named
+// so, by name: the own user's `own.sid` where `domain\user` is `own.name`, with nothing looked up;
+// else what `lookup(domain\user)` gives for a user account. Empty where it can't be told for sure:
+// the logons so named disagree (an account renamed, and its name given to another), the name has
+// no domain, or the look-up finds no user account. `lookup` gives the SID and whether it is a user
+// account's.
 std::optional<std::wstring> SessionUserSid(
     const std::wstring& domain, const std::wstring& user, const OwnAccount& own,
     const std::vector<LogonSession>& logons,
