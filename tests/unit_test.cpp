@@ -280,6 +280,7 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const GameRow rows[] = {
       {.name = "fog on already", .before = "a\r\nfogging 1", .fail_at = 1},
       {.name = "an empty file", .before = "", .after = "fogging 1\r\n"},
+      {.name = "an empty value on a CR LF line", .before = "a 1\r\nfogging \r\n", .after = on},
       {.name = "a last line ended by LF", .before = "a 1\n", .after = "a 1\nfogging 1\r\n"},
       {.name = "inside another line",
        .before = "nofogging 0",
