@@ -31,7 +31,7 @@ class DataBuffer {
   // The bytes the registry returned, or nothing when the read failed.
   std::optional<std::string_view> Read(Registry& registry, RegHandle key, const char* name) {
     unsigned long size = kRegistryDataSize;
-    if (registry.RegQueryValueExA(key, name, bytes_, &size) != kRegSuccess) return std::nullopt;
+    if (registry.QueryValue(key, name, bytes_, &size) != kRegSuccess) return std::nullopt;
     // A size past the buffer would be a platform fault; never read beyond what is ours.
     size = std::min<unsigned long>(size, kRegistryDataSize);
     return std::string_view(reinterpret_cast<const char*>(bytes_), size);
@@ -70,7 +70,7 @@ std::int32_t ReadSlotCount(Registry& registry, RegHandle device_map, DataBuffer&
 bool WriteFogValues(Registry& registry, RegHandle adapter) {
   bool all_written = true;
   for (const FogValue& value : kFogValues) {
-    if (registry.RegSetValueExA(adapter, value.name, kRegBinary, value.bytes, sizeof value.bytes) !=
+    if (registry.SetValue(adapter, value.name, kRegBinary, value.bytes, sizeof value.bytes) !=
         kRegSuccess) {
       all_written = false;
     }
@@ -89,7 +89,7 @@ bool FixAdapter(Registry& registry, RegHandle device_map, const char* slot_name,
   const std::string key_path(kernel_path.substr(kKernelPrefixLength));
 
   RegHandle adapter{};
-  if (registry.RegOpenKeyExA(key_path.c_str(), kKeyQueryValue | kKeySetValue, &adapter) !=
+  if (registry.OpenKey(key_path.c_str(), kKeyQueryValue | kKeySetValue, &adapter) !=
       kRegSuccess) {
     return false;
   }
@@ -103,7 +103,7 @@ bool FixAdapter(Registry& registry, RegHandle device_map, const char* slot_name,
       std::fprintf(out, "%.*s ... fixed.\n", static_cast<int>(name.size()), name.data());
     }
   }
-  registry.RegCloseKey(adapter);
+  registry.CloseKey(adapter);
   return fixed;
 }
 
@@ -113,7 +113,7 @@ void EnableDriverFog(Registry& registry, std::FILE* out) {
   std::int32_t found = 0;
   std::int32_t modified = 0;
   RegHandle device_map{};
-  if (registry.RegOpenKeyExA(kDeviceMapPath, kKeyQueryValue, &device_map) == kRegSuccess) {
+  if (registry.OpenKey(kDeviceMapPath, kKeyQueryValue, &device_map) == kRegSuccess) {
     DataBuffer buffer;
     found = ReadSlotCount(registry, device_map, buffer);
     char slot_name[kRegistryDataSize];
@@ -121,7 +121,7 @@ void EnableDriverFog(Registry& registry, std::FILE* out) {
       std::snprintf(slot_name, sizeof slot_name, "\\Device\\Video%d", static_cast<int>(i));
       if (FixAdapter(registry, device_map, slot_name, buffer, out)) ++modified;
     }
-    registry.RegCloseKey(device_map);
+    registry.CloseKey(device_map);
   }
   std::fprintf(out,
                "Video card registry entries found: %d\nVideo card registry entries modified: %d\n",

@@ -24,6 +24,7 @@ GROWN = GROWS + b"\r\nfogging 1\r\n"
 SPARSE = b"fogging \r\n".ljust(11999, b"\0") + b"x"
 FULL_DISK = [str(Path(__file__).with_name("full_disk.sh"))]
 ROOT = os.getuid() == 0
+unittest.TestCase.maxDiff = None  # a failure shows the whole of what differs
 # As root a refusal needs an account without the right: nobody's.
 AS_NOBODY = (dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[])
              if ROOT else {})

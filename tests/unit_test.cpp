@@ -36,9 +36,10 @@ std::string Capture(const std::function<void(std::FILE*)>& print) {
   return text;
 }
 
-// The registry below HKEY_LOCAL_MACHINE, in memory. It logs the keys opened, with the access
-// asked for, and the values set, and fills what a read leaves of the buffer with '#', so text
-// taken from past the returned bytes shows in the output. A call on a key that is not open throws.
+// The registry below HKEY_LOCAL_MACHINE, in memory. Its log has an entry, ended by "|", for each
+// key opened, "path access" (the access mask: 1 to query, 3 to query and set), and each value set,
+// "name=type:bytes" (type 3 is REG_BINARY). A read fills what it leaves of the buffer with '#', so
+// text taken from past the returned bytes shows in the output. A call on a key not open throws.
 struct FakeRegistry final : Registry {
   std::map<std::string, std::map<std::string, std::string>> keys;
   std::set<std::string> refused;  // keys that won't open, "key/value"s that can't be set
@@ -46,14 +47,14 @@ struct FakeRegistry final : Registry {
   RegHandle last_handle = 6;
   std::string log;
 
-  RegStatus RegOpenKeyExA(const char* path, unsigned long access, RegHandle* key) override {
+  RegStatus OpenKey(const char* path, unsigned long access, RegHandle* key) override {
     log += path + " "s + std::to_string(access) + "|";
     if (keys.count(path) == 0 || refused.count(path) != 0) return 2;
     *key = ++last_handle;
     open[*key] = path;
     return kRegSuccess;
   }
-  RegStatus RegQueryValueExA(RegHandle key, const char* name, unsigned char* data,
+  RegStatus QueryValue(RegHandle key, const char* name, unsigned char* data,
                              unsigned long* size) override {
     EXPECT_EQ(*size, kRegistryDataSize);
     const auto value = keys[open.at(key)].find(name);
@@ -62,12 +63,12 @@ struct FakeRegistry final : Registry {
     *size = static_cast<unsigned long>(value->second.copy(reinterpret_cast<char*>(data), *size));
     return kRegSuccess;
   }
-  RegStatus RegSetValueExA(RegHandle key, const char* name, unsigned long type,
+  RegStatus SetValue(RegHandle key, const char* name, unsigned long type,
                            const unsigned char* data, unsigned long size) override {
     log += name + "="s + std::to_string(type) + ":" + std::string(data, data + size) + "|";
     return refused.count(open.at(key) + "/" + name) != 0 ? 5 : kRegSuccess;
   }
-  RegStatus RegCloseKey(RegHandle key) override {
+  RegStatus CloseKey(RegHandle key) override {
     if (open.erase(key) != 1) throw std::logic_error("closed, but not open");
     return kRegSuccess;
   }
@@ -93,7 +94,7 @@ FakeRegistry Adapters() {
   r.keys["Refused"] = r.keys["NoW"] = {{"InstalledDisplayDrivers", ati}};
   r.keys["Full"] = {{"InstalledDisplayDrivers", ati},
                     {"Device Description", std::string(kRegistryDataSize, 'd')}};
-  r.keys["None"];
+  r.keys["NoValues"];
   r.refused = {"Refused", "NoW/WFogEnable"};
   return r;
 }
@@ -146,9 +147,9 @@ TEST(EnableDriverFog, WritesTheFogValuesOfEveryAtiAdapterAndNothingElse) {
           // The prefix goes unread, and the failed read leaves no stale "ati" to match.
           {"a failed read after an ati read",
            Dword(1),
-           {To("ATI"), "ati###############None"},
+           {To("ATI"), "ati###############NoValues"},
            radeon + Summary(2, 1),
-           map + ati + "None 3|"},
+           map + ati + "NoValues 3|"},
           {"no slot", Dword(0xFFFFFFFF), {To("ATI")}, Summary(0, 0), map},
           {"the highest int", Dword(0x7FFFFFFF), {To("ATI")}, Summary(INT32_MIN, 0), map},
           {"no number", {}, {To("ATI")}, Summary(0, 0), map},
@@ -278,6 +279,7 @@ TEST(EnableGameFog, SwitchesFogOnInCamCfgAndKeepsEveryOtherByte) {
   const std::string big = std::string(200000, 'x') + "\r\n";
   using enum Fault;
   const GameRow rows[] = {
+      // Any grow, write or flush would fail, and none is made.
       {.name = "fog on already", .before = "a\r\nfogging 1", .fail_at = 1},
       {.name = "an empty file", .before = "", .after = "fogging 1\r\n"},
       {.name = "an empty value on a CR LF line", .before = "a 1\r\nfogging \r\n", .after = on},

@@ -14,21 +14,21 @@ HKEY ToKey(RegHandle key) { return reinterpret_cast<HKEY>(key); }
 
 class WindowsRegistry final : public Registry {
  public:
-  RegStatus RegOpenKeyExA(const char* path, unsigned long access, RegHandle* key) override {
+  RegStatus OpenKey(const char* path, unsigned long access, RegHandle* key) override {
     HKEY opened = nullptr;
-    const LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &opened);
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &opened);
     if (status == ERROR_SUCCESS) *key = reinterpret_cast<RegHandle>(opened);
     return status;
   }
-  RegStatus RegQueryValueExA(RegHandle key, const char* name, unsigned char* data,
+  RegStatus QueryValue(RegHandle key, const char* name, unsigned char* data,
                              unsigned long* size) override {
-    return ::RegQueryValueExA(ToKey(key), name, nullptr, nullptr, data, size);
+    return RegQueryValueExA(ToKey(key), name, nullptr, nullptr, data, size);
   }
-  RegStatus RegSetValueExA(RegHandle key, const char* name, unsigned long type,
+  RegStatus SetValue(RegHandle key, const char* name, unsigned long type,
                            const unsigned char* data, unsigned long size) override {
-    return ::RegSetValueExA(ToKey(key), name, 0, type, data, size);
+    return RegSetValueExA(ToKey(key), name, 0, type, data, size);
   }
-  RegStatus RegCloseKey(RegHandle key) override { return ::RegCloseKey(ToKey(key)); }
+  RegStatus CloseKey(RegHandle key) override { return RegCloseKey(ToKey(key)); }
 };
 
 }  // namespace
