@@ -1,11 +1,12 @@
 #include "driver_fog/driver_fog.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/ascii.h"
 
 namespace fogswitch {
 namespace {
@@ -47,11 +48,7 @@ std::string_view AsText(std::string_view data) { return data.substr(0, data.find
 // Whether the first driver's name starts with "ati", in any letter case.
 bool IsAtiDriver(std::string_view drivers) {
   constexpr std::string_view kAti = "ati";
-  const std::string_view start = AsText(drivers).substr(0, kAti.size());
-  // The program never sets a locale, so tolower folds ASCII letters only.
-  return std::equal(kAti.begin(), kAti.end(), start.begin(), start.end(), [](char ati, char c) {
-    return ati == std::tolower(static_cast<unsigned char>(c));
-  });
+  return SameAscii(AsText(drivers).substr(0, kAti.size()), kAti);
 }
 
 std::int32_t ReadSlotCount(Registry& registry, RegHandle device_map, DataBuffer& buffer) {

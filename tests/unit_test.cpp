@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <functional>
 #include <map>
 #include <set>
@@ -12,6 +11,7 @@
 
 #include "driver_fog/driver_fog.h"
 #include "game_fog/game_fog.h"
+#include "platform/ascii.h"
 #include "platform/win32/copy_rules.h"
 #include "platform/win32/key_rules.h"
 #include "platform/win32/path_rules.h"
@@ -393,10 +393,7 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
 }
 
 // As the file system compares names, for ASCII names: letter case aside.
-bool SameName(std::wstring_view a, std::wstring_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
-}
+bool SameName(std::wstring_view a, std::wstring_view b) { return SameAscii(a, b); }
 
 TEST(ProfileFolder, IsTheStoredPathWithOnlyTheSystemDriveExpanded) {
   const Rows<unsigned long, std::wstring, std::optional<std::wstring>> rows = {

@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <string_view>
+
+#include "platform/ascii.h"
 
 namespace fogswitch {
 namespace {
@@ -67,9 +68,6 @@ class PosixFile final : public UpdateFile {
   int fd_;
 };
 
-// The program never sets a locale, so this folds ASCII letters only.
-int Fold(char c) { return std::tolower(static_cast<unsigned char>(c)); }
-
 // Matches a name against a pattern as the game folder search does: "*" stands for any run of
 // characters, and ASCII letter case is ignored.
 bool MatchesWildcard(std::string_view name, std::string_view pattern) {
@@ -79,7 +77,7 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern) {
     return MatchesWildcard(name, pattern.substr(1)) ||
            (!name.empty() && MatchesWildcard(name.substr(1), pattern));
   }
-  return !name.empty() && Fold(pattern.front()) == Fold(name.front()) &&
+  return !name.empty() && AsciiLower(pattern.front()) == AsciiLower(name.front()) &&
          MatchesWildcard(name.substr(1), pattern.substr(1));
 }
 

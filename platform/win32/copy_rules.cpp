@@ -1,7 +1,8 @@
 #include "platform/win32/copy_rules.h"
 
 #include <algorithm>
-#include <cwctype>
+
+#include "platform/ascii.h"
 
 namespace fogswitch {
 namespace {
@@ -10,12 +11,6 @@ constexpr unsigned long kRegSz = 1;
 constexpr unsigned long kRegExpandSz = 2;
 constexpr std::wstring_view kSystemDrive = L"%SystemDrive%";
 constexpr std::wstring_view kProfileLocalData = L"AppData\\Local";
-
-// Letter case aside, for names of ASCII letters only: variables, SIDs, drive letters.
-bool SameAscii(std::wstring_view a, std::wstring_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
-}
 
 // LocalSystem, LocalService and NetworkService: their profiles lie in the Windows folder.
 bool IsSystemAccount(std::wstring_view sid) {
