@@ -8,8 +8,8 @@
 // Arguments are ignored: the program asks nothing and takes no options.
 int main() {
   fogswitch::PrepareProcess();
-  std::printf("fogswitch v" FOGSWITCH_VERSION
-              " (built " FOGSWITCH_BUILD_DATE ") - fog for Thief 2 on ATI display adapters\n");
+  std::printf("fogswitch v" FOGSWITCH_VERSION " (built " FOGSWITCH_BUILD_DATE
+              ") - fog for Thief 2 on ATI display adapters\n");
   fogswitch::EnableDriverFog();
   fogswitch::EnableGameFog();
   std::printf("Press any key to exit...");

@@ -86,8 +86,7 @@ bool FixAdapter(Registry& registry, RegHandle device_map, const char* slot_name,
   const std::string key_path(kernel_path.substr(kKernelPrefixLength));
 
   RegHandle adapter{};
-  if (registry.OpenKey(key_path.c_str(), kKeyQueryValue | kKeySetValue, &adapter) !=
-      kRegSuccess) {
+  if (registry.OpenKey(key_path.c_str(), kKeyQueryValue | kKeySetValue, &adapter) != kRegSuccess) {
     return false;
   }
   bool fixed = false;

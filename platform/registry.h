@@ -22,9 +22,9 @@ class Registry {
   virtual RegStatus OpenKey(const char* path, unsigned long access, RegHandle* key) = 0;
   // `size` holds the buffer's size on entry and the size of the data returned on success.
   virtual RegStatus QueryValue(RegHandle key, const char* name, unsigned char* data,
-                                     unsigned long* size) = 0;
+                               unsigned long* size) = 0;
   virtual RegStatus SetValue(RegHandle key, const char* name, unsigned long type,
-                                   const unsigned char* data, unsigned long size) = 0;
+                             const unsigned char* data, unsigned long size) = 0;
   virtual RegStatus CloseKey(RegHandle key) = 0;
 };
 

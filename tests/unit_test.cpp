@@ -55,7 +55,7 @@ struct FakeRegistry final : Registry {
     return kRegSuccess;
   }
   RegStatus QueryValue(RegHandle key, const char* name, unsigned char* data,
-                             unsigned long* size) override {
+                       unsigned long* size) override {
     EXPECT_EQ(*size, kRegistryDataSize);
     const auto value = keys[open.at(key)].find(name);
     if (value == keys[open.at(key)].end() || value->second.size() > *size) return 2;  // or too long
@@ -63,8 +63,8 @@ struct FakeRegistry final : Registry {
     *size = static_cast<unsigned long>(value->second.copy(reinterpret_cast<char*>(data), *size));
     return kRegSuccess;
   }
-  RegStatus SetValue(RegHandle key, const char* name, unsigned long type,
-                           const unsigned char* data, unsigned long size) override {
+  RegStatus SetValue(RegHandle key, const char* name, unsigned long type, const unsigned char* data,
+                     unsigned long size) override {
     log += name + "="s + std::to_string(type) + ":" + std::string(data, data + size) + "|";
     return refused.count(open.at(key) + "/" + name) != 0 ? 5 : kRegSuccess;
   }

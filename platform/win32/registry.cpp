@@ -21,11 +21,11 @@ class WindowsRegistry final : public Registry {
     return status;
   }
   RegStatus QueryValue(RegHandle key, const char* name, unsigned char* data,
-                             unsigned long* size) override {
+                       unsigned long* size) override {
     return RegQueryValueExA(ToKey(key), name, nullptr, nullptr, data, size);
   }
-  RegStatus SetValue(RegHandle key, const char* name, unsigned long type,
-                           const unsigned char* data, unsigned long size) override {
+  RegStatus SetValue(RegHandle key, const char* name, unsigned long type, const unsigned char* data,
+                     unsigned long size) override {
     return RegSetValueExA(ToKey(key), name, 0, type, data, size);
   }
   RegStatus CloseKey(RegHandle key) override { return RegCloseKey(ToKey(key)); }
