@@ -353,7 +353,7 @@ TEST(EnableGameFog, LeavesCamCfgAsItWasWhereverAWriteFails) {
 
 // The Windows key wait reads each row to its end and no further: the events it skips, then the
 // one that ends the wait.
-TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
+TEST(WaitForKeyOn, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
   struct Read {
     ConsoleEvent event;
     bool ok = true;
@@ -381,14 +381,33 @@ TEST(WaitForKeyEvent, EndsAtATypedOrExtendedKeyOrAReadOfNothing) {
   for (const auto& [name, reads] : rows) {
     SCOPED_TRACE(name);
     std::size_t taken = 0;
-    WaitForKeyEvent([&](ConsoleEvent& event, unsigned long& count) {
+    const auto read = [&](ConsoleEvent& event, unsigned long& count) {
       const Read& next = reads.at(taken);  // throws when the wait reads on past the row
       ++taken;
       event = next.event;
       count = next.count;
       return next.ok;
-    });
+    };
+    WaitForKeyOn({[] { return std::optional<unsigned long>(); }, [](unsigned long) {}, read});
     EXPECT_EQ(taken, reads.size());
+  }
+}
+
+// The input mode is 0 while the wait reads; the one read before is put back after.
+TEST(WaitForKeyOn, PutsBackTheInputModeItRead) {
+  const Rows<std::optional<unsigned long>, std::string> rows = {
+      {"a mode read", 7, "0 read 7 "},
+      {"none read", {}, "0 read "},
+  };
+  for (const auto& [name, mode, calls] : rows) {
+    SCOPED_TRACE(name);
+    std::string log;
+    WaitForKeyOn({[&] { return mode; }, [&](unsigned long to) { log += std::to_string(to) + " "; },
+                  [&](ConsoleEvent&, unsigned long&) {
+                    log += "read ";
+                    return false;
+                  }});
+    EXPECT_EQ(log, calls);
   }
 }
 
@@ -422,29 +441,45 @@ TEST(SessionUserSid, IsTheOneTheSessionsLogonsHoldOrThatOfItsName) {
     return LogonSession{session, type, domain, user, sid};
   };
   const auto bob = in(2, L"S-L");
-  const Rows<std::wstring, std::wstring, std::vector<LogonSession>, std::optional<std::wstring>>
-      rows = {
-          {"no logon: the name's user account", L"DOM", L"bob", {}, by_name},
-          {"no user: session 0", L"", L"", {}, {}},
-          {"no domain", L"", L"bob", {}, L""},
-          {"a name that can't be looked up", L"DOM", L"eve", {}, L""},
-          {"not a user account", L"DOM", L"admins", {}, L""},
-          {"the own user in other letter case, not looked up", L"host", L"ME", {}, L"S-1-5-21-1"},
-          {"one, an elevation's too", L"DOM", L"bob", {in(2, L"S-A", 1, L"admin"), bob}, L"S-L"},
-          {"UAC's two of one SID", L"DOM", L"bob", {bob, bob}, L"S-L"},
-          {"two that disagree", L"DOM", L"bob", {in(10, L"S-L"), in(11, L"S-M")}, L""},
-          {"other letter case", L"DOM", L"bob", {in(12, L"S-L", 1, L"BOB", L"dom")}, L"S-L"},
-          {"another session's", L"DOM", L"bob", {in(2, L"S-L", 2)}, by_name},
-          {"a network logon", L"DOM", L"bob", {in(3, L"S-L")}, by_name},
-      };
-  const OwnAccount own{L"S-1-5-21-1", L"HOST\\me", 1};
+  using Name = std::optional<std::wstring>;
+  const Rows<Name, Name, std::vector<LogonSession>, std::optional<std::wstring>> rows = {
+      {"no logon: the name's user account", L"DOM", L"bob", {}, by_name},
+      {"the session's name can't be read", {}, L"bob", {}, L""},
+      {"no user: session 0", L"", L"", {}, {}},
+      {"no domain", L"", L"bob", {}, L""},
+      {"a name that can't be looked up", L"DOM", L"eve", {}, L""},
+      {"not a user account", L"DOM", L"admins", {}, L""},
+      {"the own user in other letter case, not looked up", L"host", L"ME", {}, L"S-1-5-21-1"},
+      {"one, an elevation's too", L"DOM", L"bob", {in(2, L"S-A", 1, L"admin"), bob}, L"S-L"},
+      {"UAC's two of one SID", L"DOM", L"bob", {bob, bob}, L"S-L"},
+      {"two that disagree", L"DOM", L"bob", {in(10, L"S-L"), in(11, L"S-M")}, L""},
+      {"other letter case", L"DOM", L"bob", {in(12, L"S-L", 1, L"BOB", L"dom")}, L"S-L"},
+      {"another session's", L"DOM", L"bob", {in(2, L"S-L", 2)}, by_name},
+      {"a network logon", L"DOM", L"bob", {in(3, L"S-L")}, by_name},
+  };
+  const Account own{L"S-1-5-21-1", {}, L"HOST\\me", 1};
   for (const auto& [name, domain, user, logons, sid] : rows) {
     SCOPED_TRACE(name);
     EXPECT_EQ(SessionUserSid(domain, user, own, logons, lookup, SameName), sid);
   }
 }
 
-// Each copy as "profile|rest", or "none" for one that can't be looked for.
+TEST(OwnName, IsTheOwnLogonsElseTheSidsName) {
+  const auto logon = [](const wchar_t* domain, const wchar_t* user) {
+    return LogonSession{1, 2, domain, user, L"S-1-5-21-1"};
+  };
+  const Rows<LogonSession, std::wstring> rows = {
+      {"the logon's", logon(L"DOM", L"me"), L"DOM\\me"},
+      {"a logon without a domain: the SID's", logon(L"", L"me"), L"HOST\\sid"},
+      {"a logon without a user: the SID's", logon(L"DOM", L""), L"HOST\\sid"},
+  };
+  for (const auto& [name, own_logon, own_name] : rows) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(OwnName(own_logon, [] { return L"HOST\\sid"; }), own_name);
+  }
+}
+
+// Each copy as "profile|rest", the profile "none" where the user's copies can't be looked for.
 TEST(PerUserCopies, AreTheOwnUsersAndTheSessionUsersOnTheSystemDrive) {
   const Account own{L"S-1-5-21-1", L"P"}, own_unknown{L"S-1-5-21-1", {}};
   const Account other{L"S-1-5-21-2", L"Q"}, other_unknown{L"S-1-5-21-2", {}};
@@ -465,36 +500,45 @@ TEST(PerUserCopies, AreTheOwnUsersAndTheSessionUsersOnTheSystemDrive) {
        {own_unknown, {}, L"L"},
        games,
        {L"L|VirtualStore\\Games\\cam.cfg"}},
-      {"the session's user without a profile, once",
+      {"the session's user without a profile",
        {own_unknown, other_unknown},
-       {L"C:\\A", L"C:\\B"},
-       {L"none"}},
+       games,
+       {L"none|VirtualStore\\Games\\cam.cfg"}},
       {"the session's user who can't be told",
        {own, Account{}},
        games,
-       {p + L"Games\\cam.cfg", L"none"}},
+       {p + L"Games\\cam.cfg", L"none|VirtualStore\\Games\\cam.cfg"}},
       {"the own user's session", {own, own}, games, {p + L"Games\\cam.cfg"}},
       {"a service's session", {{L"S-1-5-19", L"P"}, other}, games, {q + L"Games\\cam.cfg"}},
   };
   for (const auto& [name, users, game_folders, expected] : rows) {
     SCOPED_TRACE(name);
     std::vector<std::wstring> copies;
-    for (const auto& copy : PerUserCopies(users, game_folders, L"C:\\Windows", L"cam.cfg")) {
-      copies.push_back(copy ? copy->folder + L"|" + copy->rest : L"none");
+    for (const auto& user : PerUserCopies(
+             true, [&] { return users; }, game_folders, L"C:\\Windows", L"cam.cfg")) {
+      for (const auto& rest : user.rests)
+        copies.push_back(user.folder.value_or(L"none") + L"|" + rest);
     }
     EXPECT_EQ(copies, expected);
   }
+  const auto no_users = []() -> Users { throw std::logic_error("users asked for"); };
+  EXPECT_TRUE(PerUserCopies(false, no_users, games, L"C:\\Windows", L"cam.cfg").empty())
+      << "before Vista";
 }
 
 TEST(FolderPathsForCopies, AreTheEnteredAndTheRealOnADrive) {
   // A folder reached through a link is a row of the end-to-end test.
-  const Rows<std::wstring, std::wstring, std::vector<std::wstring>> rows = {
-      {"a subst drive's root", L"S:\\", L"\\\\?\\D:\\", {L"S:\\", L"D:\\"}},
-      {"a share", L"C:\\T2", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
+  const Rows<std::wstring, std::wstring, std::wstring, std::vector<std::wstring>> rows = {
+      {"a subst drive's root, by its long name",
+       L"S:\\PROGRA~1",
+       L"S:\\Program Files",
+       L"\\\\?\\D:\\",
+       {L"S:\\Program Files", L"D:\\"}},
+      {"a share, no long name", L"C:\\T2", L"", L"\\\\?\\UNC\\server\\T2", {L"C:\\T2"}},
   };
-  for (const auto& [name, entered, final_path, folders] : rows) {
+  for (const auto& [name, current, long_path, final_path, folders] : rows) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(FolderPathsForCopies(entered, final_path, SameName), folders);
+    EXPECT_EQ(FolderPathsForCopies(current, long_path, final_path, SameName), folders);
   }
 }
 
@@ -529,57 +573,98 @@ TEST(FinalPathsAgree, WhereTheFilesIsTheFoldersFollowedByTheRestOrEitherIsUnknow
   }
 }
 
-// Each row: what a, b and cam.cfg give, opened as themselves one after another, and what opening
-// one normally gives, where it is not the one opened as itself; then where the open ends, and
-// each call: a name opened below a level, normally with a "+", and a level let go with a "~".
+// What the system tells of a name opened below a level, and what the rules make of it.
+TEST(Describe, JudgesALevelByWhatTheSystemTellsOfIt) {
+  using State = LevelDescription::State;
+  const FileId index{1, {7}}, full{1, {9, 9}};
+  const LevelDescription opened{State::kOpened, full, 0, 2};
+  // Whether it is a file; what the system told: the open's error code, the attributes, links,
+  // index, 128-bit id, whether it is on a disk and the reparse tag; and the description.
+  const Rows<bool, LevelFacts, LevelDescription> rows = {
+      {"a disk file, by its 128-bit id", true, {0, 0x20, 2, index, full, true, 0}, opened},
+      {"by its index where that is all",
+       true,
+       {0, 0x20, 2, index, {}, true, 0},
+       {State::kOpened, index, 0, 2}},
+      {"a folder whose path isn't found", false, {3}, {State::kMissing}},
+      {"nothing told", true, {0, {}, 2, index, full, true, 0}, {}},
+      {"a file not on a disk", true, {0, 0x20, 2, index, full, false, 0}, {}},
+      {"a folder, which needn't be", false, {0, 0x20, 2, index, full, false, 0}, opened},
+      {"a reparse point",
+       true,
+       {0, 0x420, 2, index, full, true, 0x80000013},
+       {State::kOpened, full, 0x80000013, 2}},
+      {"a reparse point whose tag can't be read", true, {0, 0x420, 2, index, full, true, {}}, {}},
+      {"a reparse point tagged 0", true, {0, 0x420, 2, index, full, true, 0}, {}},
+  };
+  for (const auto& [name, is_file, facts, expected] : rows) {
+    SCOPED_TRACE(name);
+    const LevelDescription level = Describe(facts, is_file);
+    EXPECT_EQ(std::tie(level.state, level.id.volume, level.id.id, level.reparse_tag, level.links),
+              std::tie(expected.state, expected.id.volume, expected.id.id, expected.reparse_tag,
+                       expected.links));
+  }
+}
+
+// Each row: what the held folder, level 0, and a, b and cam.cfg give, opened as themselves one
+// after another, and what opening one normally gives, where it is not the one opened as itself;
+// then where the open ends, and each call: a name opened below a level (normally with a "+", for
+// writing with a "w"), a level let go ("~") and the final path of a level asked for ("?").
 TEST(OpenLevels, ReachesTheFileThroughNoLink) {
-  using State = Level::State;
-  const Level folder{State::kOpened, 1, {10}}, file{State::kOpened, 1, {12}};
-  const auto tagged = [](Level level, std::uint32_t tag) {
+  using State = LevelDescription::State;
+  const LevelDescription folder{State::kOpened, {1, {10}}}, file{State::kOpened, {1, {12}}};
+  const auto tagged = [](LevelDescription level, std::uint32_t tag) {
     level.reparse_tag = tag;
     return level;
   };
-  const Level junction = tagged(folder, 0xA0000003), link = tagged(file, 0xA000000C);
-  Level two_links = file;
+  const LevelDescription junction = tagged(folder, 0xA0000003), link = tagged(file, 0xA000000C);
+  LevelDescription two_links = file;
   two_links.links = 2;
-  const Rows<std::vector<Level>, std::optional<Level>, Reached, std::string> rows = {
-      {"no link", {folder, folder, file}, {}, Reached::kFile, "0a 1b 2cam.cfg"},
-      {"a junction first", {junction}, {}, Reached::kRefused, "0a"},
-      {"a junction in the middle", {folder, junction}, {}, Reached::kRefused, "0a 1b"},
-      {"a file link", {folder, folder, link}, {}, Reached::kRefused, "0a 1b 2cam.cfg"},
-      {"a deduplicated folder and file, each the same when opened again",
-       {folder, tagged(folder, 0x80000013), tagged(file, 0x80000013)},
-       {},
-       Reached::kFile,
-       "0a 1b 1b+ ~2 3cam.cfg 3cam.cfg+ ~4"},
-      {"a file swapped for another between its two opens",
-       {folder, folder, tagged(file, 0x80000013)},
-       folder,
-       Reached::kRefused,
-       "0a 1b 2cam.cfg 2cam.cfg+"},
-      {"a missing level", {folder, {State::kMissing}}, {}, Reached::kMissing, "0a 1b"},
-      {"a level that won't open", {folder, {}}, {}, Reached::kRefused, "0a 1b"},
-      {"a file with two links",
-       {folder, folder, two_links},
-       {},
-       Reached::kRefused,
-       "0a 1b 2cam.cfg"},
-  };
+  using enum Reached;
+  const Rows<std::vector<LevelDescription>, std::optional<LevelDescription>, Reached, std::string>
+      rows = {
+          {"no link", {folder, folder, folder, file}, {}, kFile, "0a 1b 2cam.cfg 2cam.cfg+w ~3 ?4"},
+          {"a missing folder", {{State::kMissing}}, {}, kMissing, ""},
+          {"a folder that won't open", {{}}, {}, kRefused, ""},
+          {"a junction in the middle", {folder, folder, junction}, {}, kRefused, "0a 1b"},
+          {"a file link", {folder, folder, folder, link}, {}, kRefused, "0a 1b 2cam.cfg"},
+          {"a deduplicated folder and file, each the same when opened again",
+           {folder, folder, tagged(folder, 0x80000013), tagged(file, 0x80000013)},
+           {},
+           kFile,
+           "0a 1b 1b+ ~2 3cam.cfg 3cam.cfg+w ~4 ?5"},
+          {"a file swapped for another between its two opens",
+           {folder, folder, folder, file},
+           folder,
+           kRefused,
+           "0a 1b 2cam.cfg 2cam.cfg+w"},
+          {"a missing level", {folder, folder, {State::kMissing}}, {}, kMissing, "0a 1b"},
+          {"a level that won't open", {folder, folder, {}}, {}, kRefused, "0a 1b"},
+          {"a file with two links",
+           {folder, folder, folder, two_links},
+           {},
+           kRefused,
+           "0a 1b 2cam.cfg"},
+      };
   for (const auto& [name, levels, followed, reached, calls] : rows) {
     SCOPED_TRACE(name);
     std::string log;
-    std::size_t taken = 0;
+    std::size_t taken = 1;
     const auto note = [&](const std::string& call) { log += (log.empty() ? "" : " ") + call; };
-    const LevelOpener opener{
-        [&](std::size_t above, const std::wstring& next, bool is_file, bool as_itself) {
-          note(std::to_string(above) + std::string(next.begin(), next.end()) +
-               (as_itself ? "" : "+"));
-          EXPECT_EQ(is_file, next == L"cam.cfg");
-          if (as_itself) return levels.at(taken++);
-          return followed ? *followed : tagged(levels.at(taken - 1), 0);
-        },
-        [&](std::size_t level) { note("~" + std::to_string(level)); }};
-    EXPECT_EQ(OpenLevels(L"a\\b\\cam.cfg", opener), reached);
+    const auto open = [&](std::size_t above, const std::wstring& next, LevelOpen how) {
+      note(std::to_string(above) + std::string(next.begin(), next.end()) +
+           (how.as_itself ? "" : "+") + (how.for_writing ? "w" : ""));
+      EXPECT_EQ(how.is_file, next == L"cam.cfg");
+      if (how.as_itself) return levels.at(taken++);
+      return followed ? *followed : tagged(levels.at(taken - 1), 0);
+    };
+    const auto release = [&](std::size_t level) { note("~" + std::to_string(level)); };
+    const auto final_paths = [&](std::size_t level) {
+      note("?" + std::to_string(level));
+      return FinalPaths{};
+    };
+    const FolderFound held{levels[0].state, {}};
+    EXPECT_EQ(OpenLevels(held, L"a\\b\\cam.cfg", {open, release, final_paths}, SameName), reached);
     EXPECT_EQ(log, calls);
   }
 }

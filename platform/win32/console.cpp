@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/key_rules.h"
 
 namespace fogswitch {
@@ -12,11 +13,15 @@ void WaitForKey() {
       CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
   if (console == INVALID_HANDLE_VALUE) return;
-  DWORD saved_mode = 0;
-  const bool have_mode = GetConsoleMode(console, &saved_mode) != 0;
-  SetConsoleMode(console, 0);
+  const Held held(console);
+  const auto mode = [console]() -> std::optional<unsigned long> {
+    DWORD saved = 0;
+    if (!GetConsoleMode(console, &saved)) return std::nullopt;
+    return saved;
+  };
+  const auto set_mode = [console](unsigned long to) { SetConsoleMode(console, to); };
   // Keys pressed while the steps ran are still waiting here and count.
-  WaitForKeyEvent([console](ConsoleEvent& event, unsigned long& count) {
+  const auto read = [console](ConsoleEvent& event, unsigned long& count) {
     INPUT_RECORD record{};
     const bool ok = ReadConsoleInputW(console, &record, 1, &count) != 0;
     event.is_key = record.EventType == KEY_EVENT;
@@ -26,9 +31,8 @@ void WaitForKey() {
       event.character = static_cast<char16_t>(record.Event.KeyEvent.uChar.UnicodeChar);
     }
     return ok;
-  });
-  if (have_mode) SetConsoleMode(console, saved_mode);
-  CloseHandle(console);
+  };
+  WaitForKeyOn({mode, set_mode, read});
 }
 
 }  // namespace fogswitch

@@ -12,6 +12,11 @@ constexpr unsigned long kRegExpandSz = 2;
 constexpr std::wstring_view kSystemDrive = L"%SystemDrive%";
 constexpr std::wstring_view kProfileLocalData = L"AppData\\Local";
 
+// A folder, and a path below it.
+struct PathBelow {
+  std::wstring folder, rest;
+};
+
 // LocalSystem, LocalService and NetworkService: their profiles lie in the Windows folder.
 bool IsSystemAccount(std::wstring_view sid) {
   return sid == L"S-1-5-18" || sid == L"S-1-5-19" || sid == L"S-1-5-20";
@@ -21,7 +26,7 @@ bool IsSystemAccount(std::wstring_view sid) {
 // it; none for a user who can't be told for sure or has no profile.
 std::vector<std::optional<PathBelow>> LocalDataFolders(const Users& users) {
   const Account& own = users.own;
-  const auto& session = users.session;
+  const auto& session_user = users.session_user;
   std::vector<std::optional<PathBelow>> folders;
   if (!IsSystemAccount(own.sid)) {
     if (own.profile) {
@@ -30,12 +35,12 @@ std::vector<std::optional<PathBelow>> LocalDataFolders(const Users& users) {
       folders.push_back(PathBelow{users.local_app_data, L""});
     }
   }
-  if (!session || IsSystemAccount(session->sid)) return folders;
-  if (session->sid.empty()) {
+  if (!session_user || IsSystemAccount(session_user->sid)) return folders;
+  if (session_user->sid.empty()) {
     folders.push_back(std::nullopt);
-  } else if (!SameAscii(session->sid, own.sid)) {
-    if (session->profile) {
-      folders.push_back(PathBelow{*session->profile, std::wstring(kProfileLocalData)});
+  } else if (!SameAscii(session_user->sid, own.sid)) {
+    if (session_user->profile) {
+      folders.push_back(PathBelow{*session_user->profile, std::wstring(kProfileLocalData)});
     } else {
       folders.push_back(std::nullopt);
     }
@@ -51,16 +56,16 @@ bool IsInteractive(unsigned long logon_type) {
          (logon_type >= kRemoteInteractive && logon_type <= kCachedRemoteInteractive);
 }
 
-// The SID that every interactive logon of Windows session `session` named `account` holds,
+// The SID that every interactive logon of Windows session `session_id` named `account` holds,
 // such as the two of one user that UAC makes: none where no logon is named so, empty where they
 // disagree. Another account's logon in the session, as an elevation with its password makes, is
 // named otherwise.
 std::optional<std::wstring> LogonSid(const std::vector<LogonSession>& logons,
-                                     std::optional<unsigned long> session,
+                                     std::optional<unsigned long> session_id,
                                      const std::wstring& account, const SameTextFunction& same) {
   std::optional<std::wstring> sid;
   for (const LogonSession& logon : logons) {
-    if (logon.session != session || !IsInteractive(logon.logon_type) ||
+    if (logon.session_id != session_id || !IsInteractive(logon.logon_type) ||
         !same(logon.domain + L"\\" + logon.user, account)) {
       continue;
     }
@@ -72,11 +77,12 @@ std::optional<std::wstring> LogonSid(const std::vector<LogonSession>& logons,
 
 // Where below a local application data folder the copy of `name` in the game folder `folder`
 // lies: Windows keeps one only for folders on the system drive.
-std::optional<std::wstring> BelowLocalData(std::wstring_view folder, std::wstring_view windows,
+std::optional<std::wstring> BelowLocalData(std::wstring_view folder,
+                                           std::wstring_view windows_folder,
                                            std::wstring_view local_data_rest,
                                            std::wstring_view name) {
-  if (folder.size() < 3 || folder.substr(1, 2) != L":\\" || windows.empty() ||
-      !SameAscii(folder.substr(0, 1), windows.substr(0, 1))) {
+  if (folder.size() < 3 || folder.substr(1, 2) != L":\\" || windows_folder.empty() ||
+      !SameAscii(folder.substr(0, 1), windows_folder.substr(0, 1))) {
     return std::nullopt;
   }
   std::wstring_view below_drive = folder.substr(3);
@@ -87,12 +93,13 @@ std::optional<std::wstring> BelowLocalData(std::wstring_view folder, std::wstrin
 }  // namespace
 
 std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
-                                          std::wstring_view windows) {
+                                          std::wstring_view windows_folder) {
   if (type != kRegSz && type != kRegExpandSz) return std::nullopt;
   data.erase(std::find(data.begin(), data.end(), L'\0'), data.end());
   if (type == kRegExpandSz) {
-    if (SameAscii(data.substr(0, kSystemDrive.size()), kSystemDrive) && windows.size() >= 2) {
-      data.replace(0, kSystemDrive.size(), windows.substr(0, 2));
+    if (SameAscii(data.substr(0, kSystemDrive.size()), kSystemDrive) &&
+        windows_folder.size() >= 2) {
+      data.replace(0, kSystemDrive.size(), windows_folder.substr(0, 2));
     }
     if (data.find(L'%') != std::wstring::npos) return std::nullopt;
   }
@@ -100,26 +107,37 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
   return data;
 }
 
+std::wstring OwnName(const std::optional<LogonSession>& own_logon,
+                     const std::function<std::optional<std::wstring>()>& name_of_sid) {
+  if (own_logon && !own_logon->domain.empty() && !own_logon->user.empty()) {
+    return own_logon->domain + L"\\" + own_logon->user;
+  }
+  return name_of_sid().value_or(L"");
+}
+
 std::optional<std::wstring> SessionUserSid(
-    const std::wstring& domain, const std::wstring& user, const OwnAccount& own,
-    const std::vector<LogonSession>& logons,
+    const std::optional<std::wstring>& domain, const std::optional<std::wstring>& user,
+    const Account& own, const std::vector<LogonSession>& logons,
     const std::function<std::optional<std::pair<std::wstring, bool>>(const std::wstring&)>& lookup,
     const SameTextFunction& same) {
-  if (user.empty()) return std::nullopt;
+  if (!domain || !user) return L"";
+  if (user->empty()) return std::nullopt;
   // A name without its domain may name a local user in place of the domain's.
-  if (domain.empty()) return L"";
-  const std::wstring account = domain + L"\\" + user;
+  if (domain->empty()) return L"";
+  const std::wstring account = *domain + L"\\" + *user;
   // Logons that disagree leave the user in doubt, and so would the name, which the newest holds.
-  if (const auto by_logon = LogonSid(logons, own.session, account, same)) return by_logon;
+  if (const auto by_logon = LogonSid(logons, own.session_id, account, same)) return by_logon;
   if (!own.name.empty() && same(account, own.name)) return own.sid;
   const auto found = lookup(account);
   if (!found || !found->second) return L"";
   return found->first;
 }
 
-std::vector<std::wstring> FolderPathsForCopies(const std::wstring& entered,
+std::vector<std::wstring> FolderPathsForCopies(const std::wstring& current,
+                                               const std::wstring& long_path,
                                                std::wstring_view final_path,
                                                const SameTextFunction& same) {
+  const std::wstring& entered = long_path.empty() ? current : long_path;
   std::vector<std::wstring> paths{entered};
   constexpr std::wstring_view kPrefix = L"\\\\?\\";
   if (final_path.substr(0, kPrefix.size()) != kPrefix) return paths;
@@ -130,21 +148,20 @@ std::vector<std::wstring> FolderPathsForCopies(const std::wstring& entered,
   return paths;
 }
 
-std::vector<std::optional<PathBelow>> PerUserCopies(const Users& users,
-                                                    const std::vector<std::wstring>& game_folders,
-                                                    std::wstring_view windows,
-                                                    std::wstring_view name) {
-  std::vector<std::optional<PathBelow>> copies;
-  for (const auto& local_data : LocalDataFolders(users)) {
+std::vector<UserCopies> PerUserCopies(bool keeps_copies, const std::function<Users()>& users,
+                                      const std::vector<std::wstring>& game_folders,
+                                      std::wstring_view windows_folder, std::wstring_view name) {
+  std::vector<UserCopies> copies;
+  if (!keeps_copies) return copies;
+  for (const auto& local_data : LocalDataFolders(users())) {
+    UserCopies user;
+    if (local_data) user.folder = local_data->folder;
     for (const std::wstring& folder : game_folders) {
-      const auto rest = BelowLocalData(folder, windows, local_data ? local_data->rest : L"", name);
-      if (!rest) continue;
-      if (!local_data) {
-        copies.emplace_back();
-        break;
-      }
-      copies.push_back(PathBelow{local_data->folder, *rest});
+      const auto rest =
+          BelowLocalData(folder, windows_folder, local_data ? local_data->rest : L"", name);
+      if (rest) user.rests.push_back(*rest);
     }
+    if (!user.rests.empty()) copies.push_back(std::move(user));
   }
   return copies;
 }

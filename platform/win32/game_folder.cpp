@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/fetch.h"
 #include "platform/win32/held_folder.h"
 #include "platform/win32/text.h"
 #include "platform/win32/user_profiles.h"
@@ -15,26 +16,25 @@ std::wstring Wide(const char* text) { return std::wstring(text, text + std::strl
 class WorkingDirectory final : public GameFolder {
  public:
   bool HasEntryMatching(const char* pattern) override {
-    return AnyEntryMatches(folder_, Wide(pattern));
+    return folder_.AnyEntryMatches(Wide(pattern));
   }
 
   std::vector<std::unique_ptr<UpdateFile>> OpenForUpdate(const char* name) override {
     std::vector<std::unique_ptr<UpdateFile>> files;
-    OpenIfThere(folder_, Wide(name), files);
-    if (!HasFinalPaths()) return files;  // no per-user copies before Vista
-    const std::wstring windows =
-        Fetch([](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
-    const auto copies =
-        PerUserCopies(UsersWhoseCopiesCount(windows), GameFolderPaths(), windows, Wide(name));
-    std::wstring held_path;  // each profile looked up once, as it comes
-    HeldFolder profile;
-    for (const auto& copy : copies) {
-      if (!copy) {
-        files.push_back(nullptr);  // a copy that can't be looked for
+    folder_.OpenIfThere(Wide(name), files);
+    const std::wstring windows_folder = FetchString(
+        [](wchar_t* text, DWORD size) { return GetSystemWindowsDirectoryW(text, size); });
+    // Windows keeps per-user copies from Vista on, which tells final paths too.
+    const auto copies = PerUserCopies(
+        HasFinalPaths(), [&] { return UsersWhoseCopiesCount(windows_folder); }, GameFolderPaths(),
+        windows_folder, Wide(name));
+    for (const UserCopies& user : copies) {
+      if (!user.folder) {
+        files.push_back(nullptr);  // theirs can't be looked for
         continue;
       }
-      if (copy->folder != held_path) profile = HoldFolder(held_path = copy->folder);
-      OpenIfThere(profile, copy->rest, files);
+      const HeldFolder profile(*user.folder);
+      for (const std::wstring& rest : user.rests) profile.OpenIfThere(rest, files);
     }
     return files;
   }
@@ -44,15 +44,14 @@ class WorkingDirectory final : public GameFolder {
   // real one.
   std::vector<std::wstring> GameFolderPaths() const {
     const std::wstring current =
-        Fetch([](wchar_t* text, DWORD size) { return GetCurrentDirectoryW(size, text); });
-    std::wstring entered = Fetch(
+        FetchString([](wchar_t* text, DWORD size) { return GetCurrentDirectoryW(size, text); });
+    const std::wstring long_path = FetchString(
         [&](wchar_t* text, DWORD size) { return GetLongPathNameW(current.c_str(), text, size); });
-    if (entered.empty()) entered = current;
-    return FolderPathsForCopies(entered, folder_.final_paths.drive, SameText);
+    return FolderPathsForCopies(current, long_path, folder_.final_paths().drive, SameText);
   }
 
   // Looked up once, here, when the step begins.
-  const HeldFolder folder_ = HoldFolder(L".");
+  const HeldFolder folder_{L"."};
 };
 
 }  // namespace

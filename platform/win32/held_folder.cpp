@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/win32/fetch.h"
 #include "platform/win32/libraries.h"
 #include "platform/win32/text.h"
 
@@ -47,10 +48,7 @@ class WindowsFile final : public UpdateFile {
 
   bool Flush() override { return FlushFileBuffers(handle_.get()) != 0; }
 
-  bool Close() override {
-    if (!handle_) return true;
-    return CloseHandle(handle_.release()) != 0;
-  }
+  bool Close() override { return CloseHandle(handle_.release()) != 0; }
 
  private:
   bool MoveTo(std::uint64_t offset) {
@@ -61,8 +59,6 @@ class WindowsFile final : public UpdateFile {
 
   Held handle_;
 };
-
-HMODULE Ntdll() { return GetModuleHandleW(L"ntdll.dll"); }
 
 // A name as ntdll's calls take it, counted rather than ended by a zero.
 UNICODE_STRING CountedName(const std::wstring& text) {
@@ -81,7 +77,7 @@ FinalPathFunction GetFinalPathFunction() {
 }
 
 std::wstring FinalPath(HANDLE handle, DWORD volume_name) {
-  return Fetch([&](wchar_t* text, DWORD size) {
+  return FetchString([&](wchar_t* text, DWORD size) {
     return GetFinalPathFunction()(handle, text, size, volume_name);
   });
 }
@@ -92,19 +88,51 @@ FinalPaths FinalPathsOf(HANDLE handle) {
   return {FinalPath(handle, kVolumeNameNt), FinalPath(handle, kVolumeNameDos)};
 }
 
-constexpr NTSTATUS kObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
-constexpr NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
-constexpr NTSTATUS kObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+// What the system tells of an open file or folder, each fact where it can be read.
+LevelFacts FactsOf(HANDLE handle) {
+  LevelFacts facts;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(handle, &info)) {
+    facts.attributes = info.dwFileAttributes;
+    facts.links = info.nNumberOfLinks;
+    facts.index = {info.dwVolumeSerialNumber,
+                   {std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, 0}};
+  }
+  facts.on_disk = GetFileType(handle) == FILE_TYPE_DISK;
+  // The 128-bit id, where the system has it (FileIdInfo, from Windows 8 on).
+  using GetInfo = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  static const auto get_info = SystemFunction<GetInfo>(Kernel32(), "GetFileInformationByHandleEx");
+  FILE_ID_INFO id_info{};
+  if (get_info != nullptr && get_info(handle, FileIdInfo, &id_info, sizeof id_info)) {
+    FileId id{id_info.VolumeSerialNumber, {}};
+    std::memcpy(id.id.data(), id_info.FileId.Identifier, sizeof id.id);
+    facts.full_id = id;
+  }
+  // ntdll has it from Windows 2000 on, where GetFileInformationByHandleEx came with Vista.
+  using Query = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+  static const auto query = SystemFunction<Query>(Ntdll(), "NtQueryInformationFile");
+  constexpr auto kAttributeTag = static_cast<FILE_INFORMATION_CLASS>(35);
+  struct {
+    ULONG attributes, reparse_tag;
+  } tag{};
+  IO_STATUS_BLOCK io{};
+  if (query != nullptr && query(handle, &io, &tag, sizeof tag, kAttributeTag) >= 0) {
+    facts.reparse_tag = tag.reparse_tag;
+  }
+  return facts;
+}
 
 // Opens `name` below the folder `root`, relative to its handle, so no link in the folder's own
 // place can lead elsewhere. A named pipe's server gets no identity of ours to act with. Null
-// when it fails, with the system's status.
+// when it fails, with the system's error code.
 Held OpenBelow(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG options,
-               NTSTATUS& status) {
+               unsigned long& error) {
   static const auto create = SystemFunction<decltype(&NtCreateFile)>(Ntdll(), "NtCreateFile");
+  static const auto error_of =
+      SystemFunction<decltype(&RtlNtStatusToDosError)>(Ntdll(), "RtlNtStatusToDosError");
   // A counted name holds at most 32767 characters.
-  if (create == nullptr || name.size() > 0x7FFF) {
-    status = kObjectNameInvalid;
+  if (create == nullptr || error_of == nullptr || name.size() > 0x7FFF) {
+    error = ERROR_INVALID_NAME;
     return nullptr;
   }
   UNICODE_STRING object_name = CountedName(name);
@@ -118,120 +146,76 @@ Held OpenBelow(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG 
   attributes.SecurityQualityOfService = &quality;
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  status = create(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-                  options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-  return Held(status >= 0 ? handle : nullptr);
-}
-
-// What an open of one level gave: which file or folder it is, its links and reparse tag; or
-// whether it is missing.
-Level Describe(HANDLE handle, NTSTATUS status, bool is_file) {
-  Level level;
-  if (handle == nullptr) {
-    if (status == kObjectNameNotFound || status == kObjectPathNotFound) {
-      level.state = Level::State::kMissing;
-    }
-    return level;
+  const NTSTATUS status = create(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                                 FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 FILE_OPEN, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (status < 0) {
+    error = error_of(status);
+    return nullptr;
   }
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(handle, &info) ||
-      (is_file && GetFileType(handle) != FILE_TYPE_DISK)) {
-    return level;
-  }
-  level.volume = info.dwVolumeSerialNumber;
-  level.id = {std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, 0};
-  level.links = info.nNumberOfLinks;
-  // The 128-bit id, where the system has it (FileIdInfo, from Windows 8 on).
-  using GetInfo = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  static const auto get_info = SystemFunction<GetInfo>(Kernel32(), "GetFileInformationByHandleEx");
-  FILE_ID_INFO id_info{};
-  if (get_info != nullptr && get_info(handle, FileIdInfo, &id_info, sizeof id_info)) {
-    level.volume = id_info.VolumeSerialNumber;
-    std::memcpy(level.id.data(), id_info.FileId.Identifier, sizeof level.id);
-  }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    // ntdll has it from Windows 2000 on, where GetFileInformationByHandleEx came with Vista.
-    using Query = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-    static const auto query = SystemFunction<Query>(Ntdll(), "NtQueryInformationFile");
-    constexpr auto kAttributeTag = static_cast<FILE_INFORMATION_CLASS>(35);
-    struct {
-      ULONG attributes, reparse_tag;
-    } tag{};
-    IO_STATUS_BLOCK io{};
-    if (query == nullptr || query(handle, &io, &tag, sizeof tag, kAttributeTag) < 0 ||
-        tag.reparse_tag == 0) {
-      return level;
-    }
-    level.reparse_tag = tag.reparse_tag;
-  }
-  level.state = Level::State::kOpened;
-  return level;
+  return Held(handle);
 }
 
 }  // namespace
 
 bool HasFinalPaths() { return GetFinalPathFunction() != nullptr; }
 
-HeldFolder HoldFolder(const std::wstring& path) {
+HeldFolder::HeldFolder(const std::wstring& path) {
   const HANDLE handle = CreateFileW(
       ExtendedLengthPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
-  HeldFolder folder;
+  LevelFacts facts;
   if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    folder.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    return folder;
+    facts.open_error = GetLastError();
+  } else {
+    handle_.reset(handle);
+    facts = FactsOf(handle);
+    found_.final_paths = FinalPathsOf(handle);
   }
-  folder.handle.reset(handle);
-  folder.final_paths = FinalPathsOf(handle);
-  return folder;
+  found_.state = Describe(facts, false).state;
 }
 
-bool AnyEntryMatches(const HeldFolder& folder, const std::wstring& pattern) {
+bool HeldFolder::AnyEntryMatches(const std::wstring& pattern) const {
   using Query = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID,
                                  ULONG, FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
   static const auto query = SystemFunction<Query>(Ntdll(), "NtQueryDirectoryFile");
-  if (!folder.handle || query == nullptr) return false;
+  if (!handle_ || query == nullptr) return false;
   UNICODE_STRING mask = CountedName(pattern);
   IO_STATUS_BLOCK io{};
   // Room for one entry with the longest name, asked for as Windows' own file search asks, so a
   // file system that serves only that still answers.
   alignas(FILE_BOTH_DIR_INFORMATION) unsigned char entry[sizeof(FILE_BOTH_DIR_INFORMATION) + 512];
-  return query(folder.handle.get(), nullptr, nullptr, nullptr, &io, entry, sizeof entry,
+  return query(handle_.get(), nullptr, nullptr, nullptr, &io, entry, sizeof entry,
                FileBothDirectoryInformation, TRUE, &mask, TRUE) >= 0;
 }
 
-void OpenIfThere(const HeldFolder& folder, const std::wstring& rest,
-                 std::vector<std::unique_ptr<UpdateFile>>& files) {
-  if (folder.missing) return;
+void HeldFolder::OpenIfThere(const std::wstring& rest,
+                             std::vector<std::unique_ptr<UpdateFile>>& files) const {
   // Each level stays held, not shared for deleting, until the file is judged; the last is the
   // file. An entry opened twice lets its first open go only once the second is compared. A folder
-  // is opened to list it, for which Windows checks sharing, so it can't be renamed.
+  // is opened to list it, for which Windows checks sharing, so it can't be renamed; a file opened
+  // as itself, to read, is checked for sharing as well.
   std::vector<Held> levels;  // level n at n - 1: the folder is level 0
-  const auto handle = [&](std::size_t n) {
-    return n == 0 ? folder.handle.get() : levels[n - 1].get();
-  };
-  const auto open = [&](std::size_t above, const std::wstring& name, bool is_file, bool as_itself) {
+  const auto handle = [&](std::size_t n) { return n == 0 ? handle_.get() : levels[n - 1].get(); };
+  const auto open = [&](std::size_t above, const std::wstring& name, LevelOpen how) {
+    const ACCESS_MASK file_access = how.for_writing ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     const ACCESS_MASK access =
-        is_file ? GENERIC_READ | GENERIC_WRITE : FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
-    const ULONG options = (is_file ? FILE_NON_DIRECTORY_FILE : FILE_DIRECTORY_FILE) |
-                          (as_itself ? FILE_OPEN_REPARSE_POINT : 0);
-    NTSTATUS status = 0;
-    const HANDLE parent = handle(above);
-    levels.push_back(parent != nullptr ? OpenBelow(parent, name, access, options, status)
-                                       : nullptr);
-    return Describe(levels.back().get(), status, is_file);
+        how.is_file ? file_access : FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+    const ULONG options = (how.is_file ? FILE_NON_DIRECTORY_FILE : FILE_DIRECTORY_FILE) |
+                          (how.as_itself ? FILE_OPEN_REPARSE_POINT : 0);
+    LevelFacts facts;
+    levels.push_back(OpenBelow(handle(above), name, access, options, facts.open_error));
+    if (levels.back()) facts = FactsOf(levels.back().get());
+    return Describe(facts, how.is_file);
   };
   const auto release = [&](std::size_t n) { levels[n - 1].reset(); };
-  const Reached reached = OpenLevels(rest, {open, release});
+  const auto final_paths = [&](std::size_t n) { return FinalPathsOf(handle(n)); };
+  const Reached reached = OpenLevels(found_, rest, {open, release, final_paths}, SameText);
   if (reached == Reached::kMissing) return;
-  // Where both final paths can be told, a second check that doesn't rest on the opens.
-  const bool asked_for =
-      reached == Reached::kFile &&
-      FinalPathsAgree(folder.final_paths, FinalPathsOf(levels.back().get()), rest, SameText);
-  files.push_back(asked_for ? std::make_unique<WindowsFile>(std::move(levels.back())) : nullptr);
+  files.push_back(reached == Reached::kFile
+                      ? std::make_unique<WindowsFile>(std::move(levels.back()))
+                      : nullptr);
 }
 
 }  // namespace fogswitch

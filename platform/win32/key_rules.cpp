@@ -24,12 +24,15 @@ bool EndsKeyWait(const ConsoleEvent& event) {
   return event.character != 0 || HasExtendedCode(event.virtual_key);
 }
 
-void WaitForKeyEvent(const std::function<bool(ConsoleEvent& event, unsigned long& count)>& read) {
+void WaitForKeyOn(const ConsoleInput& console) {
+  const auto saved = console.mode();
+  console.set_mode(0);
   for (;;) {
     ConsoleEvent event;
     unsigned long count = 0;
-    if (!read(event, count) || count == 0 || EndsKeyWait(event)) return;
+    if (!console.read(event, count) || count == 0 || EndsKeyWait(event)) break;
   }
+  if (saved) console.set_mode(*saved);
 }
 
 }  // namespace fogswitch

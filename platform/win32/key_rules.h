@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 namespace fogswitch {
 
@@ -17,9 +18,19 @@ struct ConsoleEvent {
 // modifier and lock keys, and all other events don't.
 bool EndsKeyWait(const ConsoleEvent& event);
 
-// Reads console input events, oldest first, until one ends the wait. `read` reads the next one
-// as ReadConsoleInput does: false when the read fails, else `count` events (0 or 1) were read. A
-// failed read, or one of no event, ends the wait too: there is nothing more to wait for.
-void WaitForKeyEvent(const std::function<bool(ConsoleEvent& event, unsigned long& count)>& read);
+// What the key wait asks of the console: its input mode, where that can be read; setting it; and
+// reading the next input event as ReadConsoleInput does: false when the read fails, else `count`
+// events (0 or 1) were read.
+struct ConsoleInput {
+  std::function<std::optional<unsigned long>()> mode;
+  std::function<void(unsigned long mode)> set_mode;
+  std::function<bool(ConsoleEvent& event, unsigned long& count)> read;
+};
+
+// Waits for a key with the input mode 0 (no line input, echo or processing of control keys):
+// reads events, oldest first, until one ends the wait; a failed read, or one of no event, ends it
+// too, as there is nothing more to wait for. Then puts back the mode the console had, where that
+// could be read.
+void WaitForKeyOn(const ConsoleInput& console);
 
 }  // namespace fogswitch

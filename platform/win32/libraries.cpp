@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/win32/text.h"
+#include "platform/win32/fetch.h"
 
 namespace fogswitch {
 namespace {
@@ -35,7 +35,7 @@ HeldLibrary LoadSystemLibrary(const wchar_t* name) {
   // By its full path; the altered search has its own imports looked for beside it, not beside
   // this program.
   const std::wstring system =
-      Fetch([](wchar_t* text, DWORD size) { return GetSystemDirectoryW(text, size); });
+      FetchString([](wchar_t* text, DWORD size) { return GetSystemDirectoryW(text, size); });
   if (system.empty()) return nullptr;
   return HeldLibrary(
       LoadLibraryExW((system + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));

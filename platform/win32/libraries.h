@@ -6,7 +6,9 @@
 
 namespace fogswitch {
 
+// The system DLLs every process has loaded.
 inline HMODULE Kernel32() { return GetModuleHandleW(L"kernel32.dll"); }
+inline HMODULE Ntdll() { return GetModuleHandleW(L"ntdll.dll"); }
 
 // A function of a loaded system DLL that not every Windows has, or that is not in the import
 // table: null where it is missing.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/win32/copy_rules.h"
+#include "platform/win32/fetch.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/libraries.h"
 #include "platform/win32/text.h"
@@ -80,9 +81,19 @@ class LogonSessions {
   Free free_ = SystemFunction<Free>(secur32_.get(), "LsaFreeReturnBuffer");
 };
 
-// The account this program runs as; an empty SID or name where it can't be read. Its name is the
-// one its logon session holds, which asks no domain controller.
-OwnAccount OwnUser(const LogonSessions& logons) {
+// The name of a SID, "domain\\user", as the system knows it; none where it can't be told.
+std::optional<std::wstring> NameOfSid(PSID sid) {
+  wchar_t account[UNLEN + 1], domain[UNLEN + 1];
+  DWORD account_size = UNLEN + 1, domain_size = UNLEN + 1;
+  SID_NAME_USE use{};
+  if (!LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) {
+    return std::nullopt;
+  }
+  return std::wstring(domain) + L"\\" + account;
+}
+
+// The account this program runs as; an empty SID or name where it can't be read.
+Account OwnUser(const LogonSessions& logons) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
   const Held held(token);
@@ -91,27 +102,17 @@ OwnAccount OwnUser(const LogonSessions& logons) {
   std::vector<unsigned char> user(size);
   if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
   const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-  OwnAccount own{SidText(sid), L""};
-  DWORD session = 0;
-  if (GetTokenInformation(token, TokenSessionId, &session, sizeof session, &size)) {
-    own.session = session;
+  Account own{SidText(sid)};
+  DWORD session_id = 0;
+  if (GetTokenInformation(token, TokenSessionId, &session_id, sizeof session_id, &size)) {
+    own.session_id = session_id;
   }
   TOKEN_STATISTICS statistics{};
+  std::optional<LogonSession> own_logon;
   if (GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics, &size)) {
-    const auto logon = logons.Read(statistics.AuthenticationId);
-    if (logon && !logon->domain.empty() && !logon->user.empty()) {
-      own.name = logon->domain + L"\\" + logon->user;
-    }
+    own_logon = logons.Read(statistics.AuthenticationId);
   }
-  // Where the logon session holds no name (Wine), the name of the SID, which for the account of a
-  // logged-on user the system may know without asking further.
-  wchar_t account[UNLEN + 1], domain[UNLEN + 1];
-  DWORD account_size = UNLEN + 1, domain_size = UNLEN + 1;
-  SID_NAME_USE use{};
-  if (own.name.empty() &&
-      LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) {
-    own.name = std::wstring(domain) + L"\\" + account;
-  }
+  own.name = OwnName(own_logon, [sid] { return NameOfSid(sid); });
   return own;
 }
 
@@ -152,18 +153,15 @@ std::optional<std::pair<std::wstring, bool>> LookUpAccount(const std::wstring& a
 // where the session has none (session 0, services); empty where it can't be told for sure. Its
 // name needs no privilege to ask for, unlike another user's process token; its logon sessions are
 // the administrator's to read.
-std::optional<std::wstring> SessionUser(const OwnAccount& own, const LogonSessions& logons) {
+std::optional<std::wstring> SessionUser(const Account& own, const LogonSessions& logons) {
   const HeldLibrary wts = LoadSystemLibrary(L"wtsapi32.dll");
-  if (!wts) return L"";
-  const auto domain = SessionText(wts.get(), WTSDomainName);
-  const auto user = SessionText(wts.get(), WTSUserName);
-  if (!domain || !user) return L"";
-  return SessionUserSid(*domain, *user, own, logons.All(), LookUpAccount, SameText);
+  return SessionUserSid(SessionText(wts.get(), WTSDomainName), SessionText(wts.get(), WTSUserName),
+                        own, logons.All(), LookUpAccount, SameText);
 }
 
 // A user's profile folder, from the profile list that the system keeps (and that a 32-bit
 // program sees as it is): none where the list has no usable entry.
-std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstring& windows) {
+std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstring& windows_folder) {
   const std::wstring path = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid;
   HKEY key = nullptr;
   if (sid.empty() ||
@@ -181,7 +179,7 @@ std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstrin
     return std::nullopt;
   }
   data.resize(size / sizeof(wchar_t));  // stored data may end without its zero
-  const auto folder = ProfileFolder(type, data, windows);
+  const auto folder = ProfileFolder(type, data, windows_folder);
   const std::wstring full = folder ? FullPath(*folder) : L"";
   if (full.empty()) return std::nullopt;
   return full;
@@ -189,16 +187,16 @@ std::optional<std::wstring> ProfileOf(const std::wstring& sid, const std::wstrin
 
 }  // namespace
 
-Users UsersWhoseCopiesCount(const std::wstring& windows) {
+Users UsersWhoseCopiesCount(const std::wstring& windows_folder) {
   const LogonSessions logons;
-  const OwnAccount own = OwnUser(logons);
-  const auto session = SessionUser(own, logons);
-  Users users{{own.sid, ProfileOf(own.sid, windows)},
-              std::nullopt,
-              FullPath(Fetch([](wchar_t* text, DWORD size) {
-                return GetEnvironmentVariableW(L"LOCALAPPDATA", text, size);
-              }))};
-  if (session) users.session = Account{*session, ProfileOf(*session, windows)};
+  Users users{OwnUser(logons)};
+  users.own.profile = ProfileOf(users.own.sid, windows_folder);
+  if (const auto sid = SessionUser(users.own, logons)) {
+    users.session_user = Account{*sid, ProfileOf(*sid, windows_folder)};
+  }
+  users.local_app_data = FullPath(FetchString([](wchar_t* text, DWORD size) {
+    return GetEnvironmentVariableW(L"LOCALAPPDATA", text, size);
+  }));
   return users;
 }
 

@@ -7,7 +7,7 @@
 namespace fogswitch {
 
 // The users whose per-user copies count, with their profiles: the one this program runs as, and
-// the one signed in to its session. `windows` is the system's Windows folder.
-Users UsersWhoseCopiesCount(const std::wstring& windows);
+// the one signed in to its session.
+Users UsersWhoseCopiesCount(const std::wstring& windows_folder);
 
 }  // namespace fogswitch
