@@ -58,11 +58,11 @@ class LogonSessions {
       return {};
     }
     const Returned held(ids, Freer{free_});
-    std::vector<LogonSession> sessions;
+    std::vector<LogonSession> logons;
     for (ULONG i = 0; i < count; ++i) {
-      if (auto session = Read(ids[i])) sessions.push_back(std::move(*session));
+      if (auto logon = Read(ids[i])) logons.push_back(std::move(*logon));
     }
-    return sessions;
+    return logons;
   }
 
  private:
