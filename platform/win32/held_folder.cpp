@@ -111,12 +111,11 @@ LevelFacts FactsOf(HANDLE handle) {
   // ntdll has it from Windows 2000 on, where GetFileInformationByHandleEx came with Vista.
   using Query = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
   static const auto query = SystemFunction<Query>(Ntdll(), "NtQueryInformationFile");
-  constexpr auto kAttributeTag = static_cast<FILE_INFORMATION_CLASS>(35);
   struct {
     ULONG attributes, reparse_tag;
   } tag{};
   IO_STATUS_BLOCK io{};
-  if (query != nullptr && query(handle, &io, &tag, sizeof tag, kAttributeTag) >= 0) {
+  if (query != nullptr && query(handle, &io, &tag, sizeof tag, FileAttributeTagInformation) >= 0) {
     facts.reparse_tag = tag.reparse_tag;
   }
   return facts;

@@ -7,6 +7,7 @@
 #include <sddl.h>
 #include <wtsapi32.h>
 
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,10 +82,10 @@ class LogonSessions {
   Free free_ = SystemFunction<Free>(secur32_.get(), "LsaFreeReturnBuffer");
 };
 
-// The name of a SID, "domain\\user", as the system knows it; none where it can't be told.
+// The name of a SID, "domain\user", as the system knows it; none where it can't be told.
 std::optional<std::wstring> NameOfSid(PSID sid) {
   wchar_t account[UNLEN + 1], domain[UNLEN + 1];
-  DWORD account_size = UNLEN + 1, domain_size = UNLEN + 1;
+  DWORD account_size = std::size(account), domain_size = std::size(domain);
   SID_NAME_USE use{};
   if (!LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) {
     return std::nullopt;
