@@ -196,7 +196,9 @@ void HeldFolder::OpenIfThere(const std::wstring& rest,
   // is opened to list it, for which Windows checks sharing, so it can't be renamed; a file opened
   // as itself, to read, is checked for sharing as well.
   std::vector<Held> levels;  // level n at n - 1: the folder is level 0
-  const auto handle = [&](std::size_t n) { return n == 0 ? handle_.get() : levels[n - 1].get(); };
+  const auto handle = [&](std::size_t n) {
+    return n == 0 ? handle_.get() : levels.at(n - 1).get();
+  };
   const auto open = [&](std::size_t above, const std::wstring& name, LevelOpen how) {
     const ACCESS_MASK file_access = how.for_writing ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     const ACCESS_MASK access =
@@ -208,7 +210,7 @@ void HeldFolder::OpenIfThere(const std::wstring& rest,
     if (levels.back()) facts = FactsOf(levels.back().get());
     return Describe(facts, how.is_file);
   };
-  const auto release = [&](std::size_t n) { levels[n - 1].reset(); };
+  const auto release = [&](std::size_t n) { levels.at(n - 1).reset(); };
   const auto final_paths = [&](std::size_t n) { return FinalPathsOf(handle(n)); };
   const Reached reached = OpenLevels(found_, rest, {open, release, final_paths}, SameText);
   if (reached == Reached::kMissing) return;
