@@ -544,7 +544,7 @@ TEST(FolderPathsForCopies, AreTheEnteredAndTheRealOnADrive) {
 
 TEST(ExtendedLengthPath, OpensAnyLength) {
   const Rows<std::wstring, std::wstring> rows = {
-      {"a drive", L"C:\\Games", L"\\\\?\\C:\\Games"},
+      {"a drive's root", L"C:\\", L"\\\\?\\C:\\"},
       {"a relative path", L"cam.cfg", L"cam.cfg"},
       {"a share", L"\\\\server\\share\\a", L"\\\\?\\UNC\\server\\share\\a"},
       {"already so", L"\\\\?\\C:\\a", L"\\\\?\\C:\\a"},
