@@ -66,7 +66,7 @@ std::optional<std::wstring> LogonSid(const std::vector<LogonSession>& logons,
   std::optional<std::wstring> sid;
   for (const LogonSession& logon : logons) {
     if (logon.session_id != session_id || !IsInteractive(logon.logon_type) ||
-        !same(logon.domain + L"\\" + logon.user, account)) {
+        !same(AccountName(logon.domain, logon.user), account)) {
       continue;
     }
     if (sid && *sid != logon.sid) return L"";
@@ -107,10 +107,14 @@ std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
   return data;
 }
 
+std::wstring AccountName(std::wstring_view domain, std::wstring_view user) {
+  return std::wstring(domain).append(L"\\").append(user);
+}
+
 std::wstring OwnName(const std::optional<LogonSession>& own_logon,
                      const std::function<std::optional<std::wstring>()>& name_of_sid) {
   if (own_logon && !own_logon->domain.empty() && !own_logon->user.empty()) {
-    return own_logon->domain + L"\\" + own_logon->user;
+    return AccountName(own_logon->domain, own_logon->user);
   }
   return name_of_sid().value_or(L"");
 }
@@ -124,7 +128,7 @@ std::optional<std::wstring> SessionUserSid(
   if (user->empty()) return std::nullopt;
   // A name without its domain may name a local user in place of the domain's.
   if (domain->empty()) return L"";
-  const std::wstring account = *domain + L"\\" + *user;
+  const std::wstring account = AccountName(*domain, *user);
   // Logons that disagree leave the user in doubt, and so would the name, which the newest holds.
   if (const auto by_logon = LogonSid(logons, own.session_id, account, same)) return by_logon;
   if (!own.name.empty() && same(account, own.name)) return own.sid;

@@ -30,6 +30,9 @@ struct Account {
 std::optional<std::wstring> ProfileFolder(unsigned long type, std::wstring data,
                                           std::wstring_view windows_folder);
 
+// An account's name as the system writes it: "domain\user".
+std::wstring AccountName(std::wstring_view domain, std::wstring_view user);
+
 // A logon session as the system holds it: the Windows session it is in, how its user logged on
 // (the system's logon type), the name they logged on with and the string form of their SID.
 struct LogonSession {

@@ -1,6 +1,15 @@
 #include "platform/win32/path_rules.h"
 
 namespace fogswitch {
+namespace {
+
+// Whether an open that failed with the system's error code `error` found nothing there.
+bool IsMissing(unsigned long error) {
+  constexpr unsigned long kFileNotFound = 2, kPathNotFound = 3;
+  return error == kFileNotFound || error == kPathNotFound;
+}
+
+}  // namespace
 
 std::wstring Join(std::wstring path, std::wstring_view more) {
   if (!path.empty() && !more.empty() && path.back() != L'\\') path += L'\\';
@@ -24,11 +33,6 @@ bool FinalPathsAgree(const FinalPaths& folder, const FinalPaths& file, std::wstr
     }
   }
   return true;
-}
-
-bool IsMissing(unsigned long error) {
-  constexpr unsigned long kFileNotFound = 2, kPathNotFound = 3;
-  return error == kFileNotFound || error == kPathNotFound;
 }
 
 LevelDescription Describe(const LevelFacts& facts, bool is_file) {

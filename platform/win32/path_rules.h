@@ -32,9 +32,6 @@ struct FinalPaths {
 bool FinalPathsAgree(const FinalPaths& folder, const FinalPaths& file, std::wstring_view rest,
                      const SameTextFunction& same);
 
-// Whether an open that failed with the system's error code `error` found nothing there.
-bool IsMissing(unsigned long error);
-
 // Which file or folder it is: its volume's serial number and its id there.
 struct FileId {
   std::uint64_t volume = 0;

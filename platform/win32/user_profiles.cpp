@@ -90,7 +90,7 @@ std::optional<std::wstring> NameOfSid(PSID sid) {
   if (!LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) {
     return std::nullopt;
   }
-  return std::wstring(domain) + L"\\" + account;
+  return AccountName(domain, account);
 }
 
 // The account this program runs as; an empty SID or name where it can't be read.
